@@ -180,7 +180,7 @@ bool AudioEffectX::sizeWindow(int32_t width, int32_t height) {
 // Eight characters in all: sign, integer digits from the units upwards (leading digits that do
 // not fit are dropped), the point, then the fraction truncated (not rounded) to what is left.
 void AudioEffect::float2string(float value, char* text, int32_t max_length) {
-  if (value < -9999999.f || value > 99999999.f) {
+  if (static_cast<double>(value) < -9999999.0 || static_cast<double>(value) > 99999999.0) {
     copy_text(text, "Huge!", max_length);
     return;
   }

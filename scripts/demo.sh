@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the plug-in and shows it working: probes the built vimble.so
+# through its entry point, then renders the default demo (built-in sound, demo patch, a phrase
+# of notes) into demo.wav and prints the summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/deps.sh
+./scripts/build.sh release vimble vimble-host
+
+echo "== the plug-in as a host sees it =="
+./build/bin/vimble-host probe build/vimble.so
