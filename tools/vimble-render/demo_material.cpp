@@ -4,6 +4,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +101,11 @@ std::vector<float> synthesise_source() {
     stereo[2 * static_cast<size_t>(i)] = static_cast<float>(left);
     stereo[2 * static_cast<size_t>(i) + 1] = static_cast<float>(right);
   }
+  // Peak at -1 dBFS whatever the resonances above did.
+  float peak = 0;
+  for (float v : stereo) peak = std::max(peak, std::fabs(v));
+  if (peak > 0)
+    for (float& v : stereo) v *= 0.89f / peak;
   return stereo;
 }
 
