@@ -108,6 +108,8 @@ float Amplitude::at_zoom(unsigned index, float zoom) const noexcept
     }
     // Missing values beyond the ends count as 0.
     const ZoomRange range = zoom_range(index, zoom, values.size());
+    if (range.begin >= range.end)
+        return 0;
     double sum = 0;
     for (std::size_t i = range.begin; i < range.end; ++i)
         sum += values[i];

@@ -36,8 +36,10 @@ SoundPack::SoundPack(std::shared_ptr<Soundfile> file, std::wstring name) noexcep
             else
                 n = 0;
         }
-        // The guard frames repeat the first frames.
-        std::memmove(samples.data() + n * channels, samples.data(), GUARD_FRAMES * channels * sizeof(float));
+        // The guard frames repeat the first frames. Copied forwards one sample at a time, so that
+        // a sound shorter than the guard repeats itself, as a reader that wraps would see it.
+        for (std::size_t i = 0; i < GUARD_FRAMES * channels; ++i)
+            samples[n * channels + i] = samples[i];
 
         status = ReadingAmps;
         amplitude.assign(format, samples);
