@@ -294,6 +294,13 @@ int run(const render::Options& options_in, const char* argv0) {
   std::filesystem::rename(partial, options.output, ec);
   if (ec) throw Fail{"cannot write " + options.output + ": " + ec.message()};
 
+  if (!options.save_state.empty()) {
+    std::ofstream state(options.save_state, std::ios::binary | std::ios::trunc);
+    const std::string text = plugin->get_chunk();
+    state.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!state) throw Fail{"cannot write " + options.save_state};
+  }
+
   const double seconds = static_cast<double>(total) / options.rate;
   const double rms[2] = {std::sqrt(stats[0].sum_squares / std::max<int64_t>(1, total)),
                          std::sqrt(stats[1].sum_squares / std::max<int64_t>(1, total))};

@@ -42,6 +42,7 @@ const char* usage() {
          "  --load-timeout S      seconds to wait for the sound to load (default 60)\n"
          "  --json                print the summary as JSON\n"
          "  --quiet               no progress bar\n"
+         "  --save-state FILE     write the plug-in's state (its chunk) after the render\n"
          "  -o OUT.wav            output file (default vimble-render.wav)\n";
 }
 
@@ -142,6 +143,8 @@ std::optional<Options> parse_options(int argc, char** argv, std::string* error) 
       if (!number(&o.load_timeout, 0.1, 3600)) return std::nullopt;
     } else if (arg == "-o" || arg == "--output") {
       if (!value(&o.output)) return std::nullopt;
+    } else if (arg == "--save-state") {
+      if (!value(&o.save_state)) return std::nullopt;
     } else if (arg == "--float") {
       o.float_output = true;
     } else if (arg == "--json") {

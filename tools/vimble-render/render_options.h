@@ -30,6 +30,7 @@ struct Options {
   int block = 512;
   std::optional<unsigned> seed;
   std::string output = "vimble-render.wav";
+  std::string save_state;  // the plug-in's chunk after the render, for --state later
   bool float_output = false;
   bool json = false;
   double load_timeout = 60;
