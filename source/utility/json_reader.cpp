@@ -371,7 +371,7 @@ Value parse_value(It& cursor, It end, bool throw_on_error, int depth)
 namespace JSON {
 
 template <typename It>
-Value parse(It& cursor, It end, bool throw_on_error)
+Value parse(It& cursor, std::type_identity_t<It> end, bool throw_on_error)
 {
     return detail::parse_value(cursor, end, throw_on_error, 0);
 }

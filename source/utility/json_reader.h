@@ -19,6 +19,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace JSON {
 
@@ -39,6 +40,6 @@ public:
 // ParseError is also written to the standard error stream, once for each value it passes.
 // Numbers whose exponent exceeds 308 are read (as infinity or 0) with a warning there.
 template <typename It>
-Value parse(It& cursor, It end, bool throw_on_error);
+Value parse(It& cursor, std::type_identity_t<It> end, bool throw_on_error);
 
 } // namespace JSON

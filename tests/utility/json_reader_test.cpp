@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <cmath>
 #include <string>
 
@@ -285,6 +287,32 @@ TEST(JsonReader, RefusesNestingBeyondTheLimit)
         const Failure failure = fail(text, false);
         EXPECT_EQ(failure.message, "JSON nested deeper than 512 levels") << text.substr(0, 20);
     }
+}
+
+// The deepest input allowed fits the stack of an ordinary thread: a state chunk is restored on
+// whatever thread the host chose. An optimised build needs about 160 KB, a sanitizer build
+// about 500 KB; 1 MB leaves room.
+TEST(JsonReader, DeepestNestingFitsAOneMegabyteStack)
+{
+    struct Job {
+        static void* run(void* argument)
+        {
+            auto* kinds = static_cast<Value::Kind*>(argument);
+            kinds[0] = read(nested(JSON::MAX_NESTING, '[', ']')).value.kind();
+            kinds[1] = read(nested_objects(JSON::MAX_NESTING)).value.kind();
+            return nullptr;
+        }
+    };
+    Value::Kind kinds[2] = {Value::Null, Value::Null};
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 1024 * 1024), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attributes, &Job::run, kinds), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+    EXPECT_EQ(kinds[0], Value::Array);
+    EXPECT_EQ(kinds[1], Value::Object);
 }
 
 TEST(JsonReader, ReadsWhatTheWriterWrote)
