@@ -16,7 +16,7 @@ echo "== address and undefined-behaviour sanitizers =="
 ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 
 echo "== thread sanitizer stress tests =="
-./scripts/build.sh tsan
+./scripts/build.sh tsan stress_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -L tsan
 
