@@ -17,6 +17,11 @@ int allocations_until_failure = -1;
 
 } // namespace
 
+// These pair malloc with free themselves; GCC only sees operator new meeting free.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t size)
 {
     if (allocations_until_failure >= 0 && allocations_until_failure-- == 0)
