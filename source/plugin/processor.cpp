@@ -19,7 +19,7 @@ constexpr int32_t UNIQUE_ID = vst2::fourcc("Vmbl");
 constexpr const char* EFFECT_NAME = "Quintera";
 constexpr const char* VENDOR_NAME = "Helmrick";
 // Patch group bits meaning "the store's current apply mask".
-constexpr int PG_APPLY_MASK = 128;
+constexpr int PG_APPLY_MASK = vimble::ParamInfo::PG_ApplyMask;
 
 void copy_text(char* dst, const char* src, size_t max_length) {
   std::strncpy(dst, src, max_length);
@@ -171,11 +171,22 @@ void Processor::getParameterDisplay(int32_t index, char* text) {
   float2string(static_cast<float>(target), text, vst2::kMaxParamStrLen);
 }
 
-void Processor::getParameterName(int32_t, char* text) { *text = 0; }
+void Processor::getParameterName(int32_t index, char* text) {
+  // The name key fills up to 40 bytes without a terminator; the host gets at most 39 characters.
+  const auto& info = vimble::ParamInfo::getParamInfo(index);
+  const size_t length = strnlen(info.name, sizeof info.name);
+  const size_t n = std::min<size_t>(length, 39);
+  std::memcpy(text, info.name, n);
+  text[n] = 0;
+}
 
-void Processor::getParameterLabel(int32_t, char* text) { *text = 0; }
+void Processor::getParameterLabel(int32_t index, char* text) {
+  copy_text(text, vimble::ParamInfo::getParamInfo(index).unit, vst2::kMaxParamStrLen);
+}
 
-bool Processor::canParameterBeAutomated(int32_t) { return false; }
+bool Processor::canParameterBeAutomated(int32_t index) {
+  return vimble::ParamInfo::getParamInfo(index).is_automatable();
+}
 
 void Processor::getProgramName(char* text) {
   std::snprintf(text, vst2::kMaxProgNameLen + 1, "Patch %i", static_cast<int>(current_program_));
