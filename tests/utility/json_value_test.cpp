@@ -136,6 +136,7 @@ TEST(JsonValue, ConstIndexReadsMembersOrNull)
         {L"2.5", Value::Null},
         {L"3", Value::Null},     // past the end
         {L"-1", Value::Null},
+        {L"-.5", Value::Null},
         {L"x", Value::Null},
         {L"1e0", Value::Null},   // not numeric
     };
@@ -164,7 +165,7 @@ TEST(JsonValue, IndexForWritingInsertsAndGrows)
     EXPECT_EQ(array.length(), 2u);
 
     // Keys that cannot index (and any key on other kinds) give a scratch null.
-    for (const wchar_t* key : {L"x", L"-1", L"1e3"}) {
+    for (const wchar_t* key : {L"x", L"-1", L"-.5", L"1e3"}) {
         array[key] = 9;
         EXPECT_EQ(array.length(), 2u) << testing::PrintToString(std::wstring(key));
     }
