@@ -180,7 +180,8 @@ TEST(RiffCodec, DataLongerThanTheFileIsCutToWholeFrames)
     const std::size_t data_size_at = bytes.size() - 40 - 4;
     for (int i = 0; i < 4; ++i)
         bytes[data_size_at + i] = static_cast<char>(0xFF);
-    bytes.resize(bytes.size() - 2);
+    bytes.pop_back();
+    bytes.pop_back();
     audio::Soundfile file = open_bytes(bytes);
     EXPECT_EQ(file.framecount(), 9u); // 38 bytes hold 9 whole stereo frames
 }
