@@ -1,8 +1,8 @@
 // Text helper: the plain decimal number test.
 #include "utility/is_numeric.h"
 
-#include <cassert>
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <string_view>
 #include <type_traits>
 
 namespace JSON::detail {

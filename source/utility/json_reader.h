@@ -12,7 +12,8 @@
 // Narrow input is read byte by byte, bytes from 0x80 up standing for U+0080..U+00FF (no UTF-8
 // decoding); wide input is read one character per element. The cursor types available are
 // const char*, char*, const wchar_t*, wchar_t*, std::string::const_iterator,
-// std::string::iterator and std::wstring::const_iterator.
+// std::string::iterator and std::wstring::const_iterator; the end is converted to the
+// cursor's type.
 #pragma once
 
 #include "utility/json_value.h"

@@ -16,6 +16,7 @@
 // Values are not shared between threads; each thread has its own scratch statics (below).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
