@@ -13,9 +13,15 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "native sample order is little-endian");
 
 // Scales of integer samples to floating point (rule: multiply in double precision, no clipping).
-constexpr double BYTE_SCALE = 1.0 / 127;          // 0.007874015748031496
-constexpr double SHORT_SCALE = 1.0 / 32767;       // 3.051850947599719e-05
-constexpr double INT32_SCALE = 1.0 / 2147483647;  // 4.656612875245797e-10, also int24 placed high
+struct BYTE_SCALE {
+    static constexpr double value = 1.0 / 127; // 0.007874015748031496
+};
+struct SHORT_SCALE {
+    static constexpr double value = 1.0 / 32767; // 3.051850947599719e-05
+};
+struct INT32_SCALE {
+    static constexpr double value = 1.0 / 2147483647; // 4.656612875245797e-10, also int24 placed high
+};
 
 template <typename T>
 T byte_reversed(T value) noexcept
@@ -125,10 +131,10 @@ constexpr double clip_double(double v) noexcept
 }
 
 // Integer to floating point.
-template <typename R, double Scale>
+template <typename R, typename Scale>
 R integer_to(std::int32_t v) noexcept
 {
-    return static_cast<R>(static_cast<double>(v) * Scale);
+    return static_cast<R>(static_cast<double>(v) * Scale::value);
 }
 
 // Floating point to byte or short: clip, scale in the source's precision, round to nearest even.
