@@ -139,7 +139,7 @@ void Param::update(double dt) noexcept {
 }
 
 Controller* Param::pushed_control(size_t k, size_t push) {
-  assert(k < size_t(nof_controls) && push <= ParamControl::MAX_PUSHED &&
+  assert(has_slot(k) && push <= ParamControl::MAX_PUSHED &&
          "index < nof_controls && push <= ParamControl::MAX_PUSHED");
   return &controls[k][push];
 }
@@ -149,7 +149,7 @@ const Controller* Param::pushed_control(size_t k, size_t push) const {
 }
 
 int Param::set_control_type(size_t k, ParamControl::Type type, double t) {
-  assert(k < size_t(nof_controls) && "index < nof_controls && push <= ParamControl::MAX_PUSHED");
+  assert(has_slot(k) && "index < nof_controls && push <= ParamControl::MAX_PUSHED");
   Controller* r = controls[k];
   assert(r[0].base_param == this && size_t(r[0].control_index) == k &&
          "pc.base_param == this && pc.control_index == index");
@@ -180,7 +180,7 @@ int Param::set_control_type(size_t k, ParamControl::Type type, double t) {
 void Param::apply_control_patch(size_t k, const PatchParam::PatchController& pc, double t) {
   if (static_cast<unsigned>(pc.type) >= ParamControl::NUM_TYPES || size_t(nof_controls) < k) return;
   if (t < 0) t = changerate();
-  assert(k < size_t(nof_controls) && "index < nof_controls && push <= ParamControl::MAX_PUSHED");
+  assert(has_slot(k) && "index < nof_controls && push <= ParamControl::MAX_PUSHED");
   Controller& live = controls[k][0];
   int r = 0;
   if (pc.type != live.type) r = set_control_type(k, static_cast<ParamControl::Type>(pc.type), t);

@@ -109,6 +109,7 @@ struct Controller {
 // record and up to MAX_PUSHED older records fading out.
 class Param : public BaseParam {
  public:
+  static constexpr size_t MAX_SLOTS = 2;
   static constexpr size_t RECORDS = ParamControl::MAX_PUSHED + 1;
 
   void init(const ParamInfo& info);
@@ -121,10 +122,10 @@ class Param : public BaseParam {
   // Audio thread: advances the base value and every controller record. noexcept, no allocation.
   void update(double dt) noexcept;
 
-  Controller* control(size_t k) noexcept { return k < size_t(nof_controls) ? &controls[k][0] : nullptr; }
-  const Controller* control(size_t k) const noexcept {
-    return k < size_t(nof_controls) ? &controls[k][0] : nullptr;
-  }
+  // Record 0 (the live controller) of slot k, or null when the parameter has no slot k.
+  Controller* control(size_t k) noexcept { return has_slot(k) ? &controls[k][0] : nullptr; }
+  const Controller* control(size_t k) const noexcept { return has_slot(k) ? &controls[k][0] : nullptr; }
+  bool has_slot(size_t k) const noexcept { return k < MAX_SLOTS && k < size_t(nof_controls); }
   Controller* pushed_control(size_t k, size_t push);
   const Controller* pushed_control(size_t k, size_t push) const;
 
@@ -138,7 +139,7 @@ class Param : public BaseParam {
   int16_t id = -1;
   int16_t nof_controls = 0;
   SynthParams* owner = nullptr;
-  Controller controls[2][RECORDS];
+  Controller controls[MAX_SLOTS][RECORDS];
 };
 
 }  // namespace korvel::vimble

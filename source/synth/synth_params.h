@@ -135,9 +135,16 @@ class SynthParams {
   double random(double x) noexcept;
 
   // --- plug-in state and patch files ---
+  // UI thread. The state text; never throws.
   std::string dumps() const;
+  // UI thread. Merges a state text into the slots and options and applies the working patch
+  // (slot 1); text that is not a state changes nothing. Never throws.
   void loads(const std::string& text);
+  // UI thread. Reads a patch file (one of 100 bytes or less is ignored); never throws.
   void load_patch_file(const std::string& path);
+  // UI thread. Writes the state to path (".json" appended when missing), replacing the old file
+  // only once the new one is complete; never throws.
+  void save_patch_file(const std::string& path);
 
   // Reports a value changed by the editor to the host: (id, normalised value).
   std::function<void(int, float)> automate;
