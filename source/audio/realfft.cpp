@@ -1,15 +1,57 @@
 // The split-radix real FFT.
 #include "audio/realfft.h"
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <numbers>
 #include <utility>
 
 namespace audio {
 
+namespace {
+
+// The rotation factors of one j in one stage: cos a, sin a, cos 3a, sin 3a.
+struct Twiddle {
+    double cc1, ss1, cc3, ss3;
+};
+
+Twiddle twiddle(long L, long j) noexcept
+{
+    const double phi = 2 * std::numbers::pi / static_cast<double>(L);
+    const double a = static_cast<double>(j - 1) * phi;
+    return {std::cos(a), std::sin(a), std::cos(3.0 * a), std::sin(3.0 * a)};
+}
+
+// The factors of the stages up to length 1024, made once from the same expressions as for the
+// longer stages, so a transform gives the same bits whether its factors come from here or not.
+// The noisiness analysis runs one transform per 32 frames, and the sines and cosines would
+// otherwise be most of its time.
+constexpr long TABLE_LENGTH = 1024;
+
+struct TwiddleTable {
+    // Stage L, factor j at [L / 8 + j - 2] (the stages' R - 1 entries lie side by side).
+    std::array<Twiddle, TABLE_LENGTH / 4> factors{};
+    TwiddleTable()
+    {
+        for (long L = 16; L <= TABLE_LENGTH; L *= 2)
+            for (long j = 2; j <= L / 8; ++j)
+                factors[static_cast<std::size_t>(L / 8 + j - 2)] = twiddle(L, j);
+    }
+};
+
+const TwiddleTable& twiddle_table() noexcept
+{
+    static const TwiddleTable table;
+    return table;
+}
+
+} // namespace
+
 void realfft_split(double* data, long n) noexcept
 {
     constexpr double SQRT2 = 1.4142135623730951;
+    const TwiddleTable& table = twiddle_table();
 
     // Bit-reversal permutation.
     for (long i = 0, j = 0; i < n - 1; ++i) {
@@ -36,7 +78,6 @@ void realfft_split(double* data, long n) noexcept
     for (long L = 4; L <= n; L *= 2) {
         const long Q = L / 4;
         const long R = L / 8;
-        const double phi = 2 * std::numbers::pi / static_cast<double>(L);
 
         for (long s = 0, d = 2 * L; s < n; s = 2 * d - L, d *= 4) {
             for (long i = s; i < n; i += d) {
@@ -61,9 +102,8 @@ void realfft_split(double* data, long n) noexcept
         }
 
         for (long j = 2; j <= R; ++j) {
-            const double a = static_cast<double>(j - 1) * phi;
-            const double cc1 = std::cos(a), ss1 = std::sin(a);
-            const double cc3 = std::cos(3.0 * a), ss3 = std::sin(3.0 * a);
+            const Twiddle t = L <= TABLE_LENGTH ? table.factors[static_cast<std::size_t>(R + j - 2)] : twiddle(L, j);
+            const double cc1 = t.cc1, ss1 = t.ss1, cc3 = t.cc3, ss3 = t.ss3;
             for (long s = 0, d = 2 * L; s < n; s = 2 * d - L, d *= 4) {
                 for (long i = s; i < n; i += d) {
                     const long i1 = i + j - 1, i2 = i + Q - j + 1;
@@ -90,9 +130,10 @@ void realfft_split(double* data, long n) noexcept
         }
     }
 
-    const double scale = static_cast<double>(n);
+    // n is a power of two, so multiplying by 1/n gives the same bits as dividing by n.
+    const double scale = 1.0 / static_cast<double>(n);
     for (long i = 0; i < n; ++i)
-        data[i] /= scale;
+        data[i] *= scale;
 }
 
 } // namespace audio
