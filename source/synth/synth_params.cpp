@@ -121,7 +121,17 @@ double SynthParams::scaled_to_normal(int id, double s) const noexcept {
   return std::clamp((s - d.min) / (d.max - d.min), 0.0, 1.0);
 }
 
-double SynthParams::getNormalValue(int id) const noexcept { return scaled_to_normal(id, get(id).second); }
+// The delta of envelope point 3 counts back from the end of its range on the host path; the host
+// reads and is told the value the same way, so that what it writes it reads back.
+static double host_view(int id, double v) noexcept {
+  if (id != 34 && id != 49) return v;
+  const auto& d = PI::getParamInfo(id).defaults;
+  return std::clamp(d.max - v, d.min, d.max);
+}
+
+double SynthParams::getNormalValue(int id) const noexcept {
+  return scaled_to_normal(id, host_view(id, get(id).second));
+}
 
 // --- changes ---
 
@@ -144,7 +154,7 @@ void SynthParams::changeValue(int id, double v, double t) {
   } else {
     return;
   }
-  if (automate) automate(id, static_cast<float>(scaled_to_normal(id, v)));
+  if (automate) automate(id, static_cast<float>(scaled_to_normal(id, host_view(id, v))));
 }
 
 void SynthParams::setNormalValue(int id, double n) {
@@ -217,8 +227,7 @@ void SynthParams::change_adsr_value(const PI& info, double v) {
     }
     default: {  // deltas: only points 2 and 3; point 3 counts back from the end of its range
       if (r != 6 && r != 9) return;
-      const auto& d = info.defaults;
-      params[info.id] = r == 9 ? std::clamp(d.max - v, d.min, d.max) : v;
+      params[info.id] = r == 9 ? host_view(info.id, v) : v;
       notifyListener(info.id, PI::PG_ValuesChanged);
       return;
     }

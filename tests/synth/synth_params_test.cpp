@@ -101,6 +101,13 @@ TEST_F(StoreTest, EnvelopeBreakpointLinks) {
   EXPECT_EQ(target(28), before);
   params.setNormalValue(34, normal(34, 2000));  // point 3 counts back from the end
   EXPECT_NEAR(target(34), 8000, 1e-6);
+  // ... and the host reads it back, and is told of editor changes, the same way.
+  EXPECT_NEAR(params.getNormalValue(34), normal(34, 2000), 1e-9);
+  params.changeValue(49, 9000, 0);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NEAR(reports[0].value, normal(49, 1000), 1e-6);
+  params.setNormalValue(49, reports[0].value);
+  EXPECT_NEAR(target(49), 9000, 1e-2);
   params.setNormalValue(31, normal(31, 500));
   EXPECT_NEAR(target(31), 500, 1e-6);
   struct Link { int id, partner; };
