@@ -39,8 +39,9 @@ struct GrainInputs {
   double note_semitones = 0.0;  // held note minus the base note while notes drive the engine
 };
 
-// One record of the engine's pool. Fields up to `delay` are the grain's course as started;
-// the rest is the envelope's cosine recurrence and what the renderer needs at hand.
+// One record of the engine's pool: the grain's course as started. The fields the renderer
+// reads every step sit together at the front (the envelope's cosine recurrence and the view of
+// the samples among them); the effects' settings and states follow.
 struct Grain {
   Grain* next = nullptr;
   std::shared_ptr<audio::SoundPack> sound;
@@ -56,11 +57,6 @@ struct Grain {
   double inc_step = 0.0;
   double gain_left = 0.0;
   double gain_right = 0.0;
-  Distortion distortion;
-  DualSVF filter_left;
-  DualSVF filter_right;
-  Delay delay;
-
   // cos/sin of env_phase, advanced by rotation instead of calling cos per sample (the error
   // stays far below 1e-6 over the longest grain), and the rotation of the current ramp.
   double env_cos = 0.0;
@@ -72,6 +68,11 @@ struct Grain {
   double decay_cos = 1.0;
   double decay_sin = 0.0;
   SoundView view;
+  Distortion distortion;
+  DualSVF filter_left;
+  DualSVF filter_right;
+  Delay delay;
+
 
   bool finished() const noexcept { return count >= length; }
   // Effects that take part in rendering (decided at the start).

@@ -59,6 +59,7 @@ inline V smoothstep_v(V x, V low, V high) {
 }
 
 inline V clipping_v(V x) {
+  if (!any(gt(absolute(x), set1(0.9)))) return x;  // the usual case: nothing to clip
   const V upper = pick(ge(x, set1(1.0)), set1(1.0), smoothstep_v(x, set1(0.8), set1(1.0)));
   const V lower = pick(le(x, set1(-1.0)), set1(-1.0), smoothstep_v(x, set1(-1.0), set1(-0.8)));
   return pick(gt(x, set1(0.9)), upper, pick(lt(x, set1(-0.9)), lower, x));
@@ -94,16 +95,17 @@ inline V crush_v(Crush& c, int ch, V x) {
   const V last = c.last[ch];
   const V p = mul(c.levels, c.position[ch]);
   const V up = gt(q, last), down = lt(q, last);
+  const V moving = unless(c.hard, both(c.on, either(up, down)));
+  if (!any(moving)) return pick(c.on, stepped, x);
   const V pu = add(p, mul(c.slew, sub(q, last)));
   const V pd = sub(p, mul(c.slew, sub(last, q)));
-  const V ou = smoothstep_v(pu, last, q);
-  const V od = smoothstep_v(pd, q, last);
-  const V moving = unless(c.hard, both(c.on, either(up, down)));
   const V np = pick(up, pu, pd);
+  // Rising: smoothstep(p, last, q); falling: smoothstep(p, q, last).
+  const V o = smoothstep_v(np, pick(up, last, q), pick(up, q, last));
   const V reached = either(both(up, ge(pu, q)), both(down, le(pd, q)));
   c.last[ch] = pick(both(moving, reached), q, last);
   c.position[ch] = pick(moving, mul(np, c.inv), c.position[ch]);
-  const V result = pick(moving, mul(pick(up, ou, od), c.inv), stepped);
+  const V result = pick(moving, mul(o, c.inv), stepped);
   return pick(c.on, result, x);
 }
 
@@ -253,10 +255,28 @@ void render_four(Grain* const* g, const double* gate, float* left, float* right)
     }
   }
 
+  // The envelope of this step: when every lane stays inside a ramp (no end of attack, start of
+  // decay or clamp at the ends) or inside the flat part, the general rule reduces to one line.
+  enum { GENERAL, RAMP, FLAT } envelope = GENERAL;
+  {
+    bool ramp = true, flat = true;
+    for (int j = 0; j < 4; ++j) {
+      const Grain& x = *g[j];
+      const int c = x.count;
+      ramp = ramp && ((c + STEP_FRAMES < x.attack_end) ||
+                      (c > x.decay_start && c + STEP_FRAMES < x.length));
+      flat = flat && c >= x.attack_end && c + STEP_FRAMES <= x.decay_start;
+    }
+    envelope = ramp ? RAMP : flat ? FLAT : GENERAL;
+  }
+  bool all_live = true;
+  for (int j = 0; j < 4; ++j) all_live = all_live && g[j]->count + STEP_FRAMES <= g[j]->length;
+
   const bool any_send = g[0]->delay.active() || g[1]->delay.active() || g[2]->delay.active() ||
                         g[3]->delay.active();
   alignas(32) double sends[STEP_FRAMES][4][4];  // [sample][L, gl, R, gr][lane]
   V bad = _mm256_setzero_pd();
+  __m128 out_left[STEP_FRAMES], out_right[STEP_FRAMES];
   const V pi = set1(std::numbers::pi);
   const V zero = _mm256_setzero_pd();
 
@@ -319,22 +339,34 @@ void render_four(Grain* const* g, const double* gate, float* left, float* right)
     const V live = unless(bad, live_before);
 
     // Envelope.
-    const V moving = either(lt(count, attack_end), gt(count, decay_start));
-    const V at_decay = eq(count, decay_start);
-    const V nc = sub(mul(ec, rc), mul(es, rs));
-    const V ns = add(mul(es, rc), mul(ec, rs));
-    phase = pick(moving, add(phase, step), pick(at_decay, dstep, phase));
-    ec = pick(moving, nc, pick(at_decay, dc, ec));
-    es = pick(moving, ns, pick(at_decay, ds, es));
-    step = pick(at_decay, dstep, step);
-    rc = pick(at_decay, dc, rc);
-    rs = pick(at_decay, ds, rs);
-    const V ramp = either(moving, at_decay);
-    const V low_end = le(phase, zero);
-    const V high_end = ge(phase, pi);
-    V e = pick(low_end, set1(1.0), pick(high_end, zero, add(mul(set1(0.5), ec), set1(0.5))));
-    phase = pick(ramp, pick(low_end, zero, pick(high_end, pi, phase)), phase);
-    e = pick(ramp, e, set1(1.0));
+    V e;
+    if (envelope == RAMP) {
+      const V nc = sub(mul(ec, rc), mul(es, rs));
+      const V ns = add(mul(es, rc), mul(ec, rs));
+      phase = add(phase, step);
+      ec = nc;
+      es = ns;
+      e = add(mul(set1(0.5), ec), set1(0.5));
+    } else if (envelope == FLAT) {
+      e = set1(1.0);
+    } else {
+      const V moving = either(lt(count, attack_end), gt(count, decay_start));
+      const V at_decay = eq(count, decay_start);
+      const V nc = sub(mul(ec, rc), mul(es, rs));
+      const V ns = add(mul(es, rc), mul(ec, rs));
+      phase = pick(moving, add(phase, step), pick(at_decay, dstep, phase));
+      ec = pick(moving, nc, pick(at_decay, dc, ec));
+      es = pick(moving, ns, pick(at_decay, ds, es));
+      step = pick(at_decay, dstep, step);
+      rc = pick(at_decay, dc, rc);
+      rs = pick(at_decay, ds, rs);
+      const V ramp = either(moving, at_decay);
+      const V low_end = le(phase, zero);
+      const V high_end = ge(phase, pi);
+      e = pick(low_end, set1(1.0), pick(high_end, zero, add(mul(set1(0.5), ec), set1(0.5))));
+      phase = pick(ramp, pick(low_end, zero, pick(high_end, pi, phase)), phase);
+      e = pick(ramp, e, set1(1.0));
+    }
     if constexpr (Gate) e = mul(e, set1(gate[i]));
     const V gl = mul(gain_left, e);
     const V gr = mul(gain_right, e);
@@ -345,17 +377,34 @@ void render_four(Grain* const* g, const double* gate, float* left, float* right)
       _mm256_store_pd(sends[i][3], gr);
     }
 
-    // Output: lanes that do not sound add -0, which changes no sum.
-    const __m128 dead = _mm256_cvtpd_ps(unless(live, set1(-1.0)));
-    const __m128 quiet = _mm_and_ps(dead, _mm_set1_ps(-0.0f));
-    const __m128 vl = _mm_blendv_ps(_mm256_cvtpd_ps(clipping_v(mul(gl, l))), quiet, dead);
-    const __m128 vr = _mm_blendv_ps(_mm256_cvtpd_ps(clipping_v(mul(gr, r))), quiet, dead);
-    alignas(16) float fl[4], fr[4];
-    _mm_store_ps(fl, vl);
-    _mm_store_ps(fr, vr);
-    left[i] = (((left[i] + fl[0]) + fl[1]) + fl[2]) + fl[3];
-    right[i] = (((right[i] + fr[0]) + fr[1]) + fr[2]) + fr[3];
+    // Output, summed after the loop: lanes that do not sound add -0, which changes no sum.
+    __m128 vl = _mm256_cvtpd_ps(clipping_v(mul(gl, l)));
+    __m128 vr = _mm256_cvtpd_ps(clipping_v(mul(gr, r)));
+    if (!all_live || any(bad)) {
+      const __m128 dead = _mm256_cvtpd_ps(unless(live, set1(-1.0)));
+      const __m128 quiet = _mm_and_ps(dead, _mm_set1_ps(-0.0f));
+      vl = _mm_blendv_ps(vl, quiet, dead);
+      vr = _mm_blendv_ps(vr, quiet, dead);
+    }
+    out_left[i] = vl;
+    out_right[i] = vr;
     count = add(count, set1(1.0));
+  }
+
+  // Sum the lanes into the outputs grain after grain, as the reference does per sample.
+  for (int half = 0; half < 2; ++half) {
+    __m128* rows[2] = {out_left + 4 * half, out_right + 4 * half};
+    float* sums[2] = {left + 4 * half, right + 4 * half};
+    for (int c = 0; c < 2; ++c) {
+      __m128 a = rows[c][0], b = rows[c][1], d = rows[c][2], e = rows[c][3];
+      _MM_TRANSPOSE4_PS(a, b, d, e);  // lane 0..3, each with 4 samples
+      __m128 sum = _mm_loadu_ps(sums[c]);
+      sum = _mm_add_ps(sum, a);
+      sum = _mm_add_ps(sum, b);
+      sum = _mm_add_ps(sum, d);
+      sum = _mm_add_ps(sum, e);
+      _mm_storeu_ps(sums[c], sum);
+    }
   }
 
   // Write back.
@@ -382,6 +431,16 @@ void render_four(Grain* const* g, const double* gate, float* left, float* right)
     x.rot_cos = a_rc[j];
     x.rot_sin = a_rs[j];
     x.count = std::min(start_count + STEP_FRAMES, x.length);
+    // The next step's frames, which the hardware cannot guess for a thousand streams.
+    {
+      const double next = x.pos + STEP_FRAMES * x.inc;
+      const int32_t a = static_cast<int32_t>(x.pos), b = static_cast<int32_t>(next);
+      const int32_t f = std::clamp(std::min(a, b), 0, x.wrap_frames);
+      const int32_t to = std::clamp(std::max(a, b) + 4, 0, x.wrap_frames + 4);
+      const float* p = base[j] + static_cast<ptrdiff_t>(f) * channels[j];
+      const float* q = base[j] + static_cast<ptrdiff_t>(to) * channels[j];
+      for (; p <= q; p += 16) _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+    }
     if (bad_lanes & (1 << j)) {
       x.count = x.length;
       x.pos = 0.0;
