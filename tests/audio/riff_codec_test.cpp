@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -288,6 +289,34 @@ TEST(RiffCodec, OpensFilesByNarrowAndWidePathAndEmptyFilesWithoutCodec)
     audio::Soundfile empty((dir.path / "empty.wav").string());
     EXPECT_FALSE(empty.codec);
     EXPECT_ANY_THROW(audio::Soundfile((dir.path / "missing.wav").string()));
+}
+
+} // namespace
+
+namespace {
+
+TEST(SoundFileNames, ConvertBetweenUtf8AndWide)
+{
+    const struct {
+        std::string utf8;
+        std::wstring wide;
+    } valid[] = {
+        {"plain.wav", L"plain.wav"},
+        {"\xC3\xA4\xE2\x99\xAA\xF0\x9F\x8E\xB9", L"\u00E4\u266A\U0001F3B9"},
+        {"", L""},
+    };
+    for (const auto& c : valid) {
+        EXPECT_EQ(audio::utf8_to_wide(c.utf8), c.wide) << c.utf8;
+        EXPECT_EQ(audio::wide_to_utf8(c.wide), c.utf8) << c.utf8;
+    }
+    // Bytes that are not UTF-8 each become U+FFFD: a lone continuation, a cut sequence, an
+    // overlong form, an encoded surrogate.
+    EXPECT_EQ(audio::utf8_to_wide("a\x80z"), L"a\uFFFDz");
+    EXPECT_EQ(audio::utf8_to_wide("a\xE2\x99"), L"a\uFFFD\uFFFD");
+    EXPECT_EQ(audio::utf8_to_wide("\xC0\xAF"), L"\uFFFD\uFFFD");
+    EXPECT_EQ(audio::utf8_to_wide("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");
+    EXPECT_THROW(audio::wide_to_utf8(std::wstring(1, static_cast<wchar_t>(0xD800))), std::invalid_argument);
+    EXPECT_THROW(audio::wide_to_utf8(std::wstring(1, static_cast<wchar_t>(0x110000))), std::invalid_argument);
 }
 
 } // namespace
