@@ -4,7 +4,6 @@
 // allocation. A source value is in -1..1 (the sound source 0..1) before its amount.
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
 #include "audio/sound_analysis_pack.h"
 #include "synth/midi_status.h"
@@ -29,6 +28,10 @@ double track_value(const std::vector<float>& values, double index) noexcept {
   const float frac = static_cast<float>(index - whole);
   return values[i0] + frac * (values[i1] - values[i0]);
 }
+
+// The stream's sound without taking a reference: the engine's cache keeps it alive while it
+// is installed, and the audio thread, which runs the modulation, is the one that changes it.
+const audio::SoundPack* installed_sound(const Synth& synth) noexcept { return synth.stream.sound.get(); }
 
 // A source's settings are read at their present (gliding) value.
 double current(const BaseParam& p) noexcept { return p.current; }
@@ -114,7 +117,7 @@ double SynthParams::random(double x) noexcept {
 // The sound's own amplitude and noisiness near the play position: x is an offset (frames
 // within +-10, milliseconds beyond), y mixes amplitude (1) with noisiness (0). 0..1.
 double SynthParams::get_Amps_value(const Controller& c) noexcept {
-  const std::shared_ptr<audio::SoundPack> pack = soundpack();
+  const audio::SoundPack* pack = installed_sound(synth);
   if (!pack || pack->framecount == 0) return 0;
   const auto frames = static_cast<double>(pack->framecount);
   double offset = current(c.x());
@@ -179,7 +182,7 @@ double SynthParams::get_Inner_value(const Controller& c) noexcept {
   if (p < 2 || p >= NUM_VALUE_PARAMS) return 0;
   if (p == 6) return std::clamp(0.5 * std::pow(std::max<double>(density, 0.0), 0.3), 0.0, 4.0);
   if (p == 3) {
-    const std::shared_ptr<audio::SoundPack> pack = soundpack();
+    const audio::SoundPack* pack = installed_sound(synth);
     if (!pack || pack->framecount == 0) return 0;
     return static_cast<double>(sound_play_pos()) / static_cast<double>(pack->framecount);
   }
