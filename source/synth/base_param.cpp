@@ -3,7 +3,6 @@
 
 #include <cassert>
 #include <cmath>
-#include <utility>
 
 #include "synth/param_info.h"
 #include "synth/synth_params.h"
@@ -97,6 +96,20 @@ void Controller::store(PatchParam::PatchController& out, PatchParam::Mode mode) 
   for (int i = 0; i < 3; ++i) out.params[i] = current ? params[i].current : params[i].target;
 }
 
+void Controller::take_values(const Controller& other) noexcept {
+  type = other.type.load();
+  state = other.state.load();
+  amount = other.amount;
+  for (int i = 0; i < 3; ++i) params[i] = other.params[i];
+}
+
+void Controller::swap_values(Controller& other) noexcept {
+  Controller held;
+  held.take_values(*this);
+  take_values(other);
+  other.take_values(held);
+}
+
 // --- Param ---
 
 void Param::init(const ParamInfo& info) {
@@ -123,6 +136,9 @@ void Param::update(double dt) noexcept {
       Controller& c = controls[k][push];
       const int type = c.type;
       if (type == ParamControl::CT_None) continue;
+      // A pushed record always fades out; an amount written into the live record while it was
+      // being pushed (from another thread) must not keep it sounding.
+      if (push > 0 && c.amount.target != 0) c.amount.fade_out(changerate());
       c.amount.update(dt);
       if (push > 0 && c.amount.current == 0 && c.amount.rate == 0) {
         c.clear();  // the fade-out of a pushed controller is over
@@ -160,16 +176,16 @@ int Param::set_control_type(size_t k, ParamControl::Type type, double t) {
   }
   r[0].amount.fade_out(t);
   if (r[1].type == type) {
-    std::swap(r[0], r[1]);
+    r[0].swap_values(r[1]);
     return 1;
   }
   if (r[2].type == type) {
-    std::swap(r[1], r[2]);
-    std::swap(r[0], r[1]);
+    r[1].swap_values(r[2]);
+    r[0].swap_values(r[1]);
     return 1;
   }
-  r[2] = r[1];
-  r[1] = r[0];
+  r[2].take_values(r[1]);
+  r[1].take_values(r[0]);
   r[0].state = 0;
   r[0].amount.set_now(0);
   for (auto& p : r[0].params) p.set_now(0);

@@ -88,6 +88,10 @@ struct Controller {
   void clear() noexcept;
   // Writes type and sub-values (current or target by mode) when active; else leaves out alone.
   void store(PatchParam::PatchController& out, PatchParam::Mode mode) const;
+  // Moves the controller (type, state, sub-values) between records of one slot; the records
+  // keep their own slot fields, which other threads read while a slot changes.
+  void take_values(const Controller& other) noexcept;
+  void swap_values(Controller& other) noexcept;
 
   BaseParam& x() { return params[0]; }
   BaseParam& y() { return params[1]; }

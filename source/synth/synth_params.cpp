@@ -89,6 +89,11 @@ std::pair<double, double> SynthParams::get(int id) const noexcept {
   return {0.0, 0.0};
 }
 
+// The one description without a scaling is the internal sources' x, the id of the parameter they
+// follow. The editor sets the id itself; the host moves it over the ids 0..62 in 0..1, so that
+// it reads back a normalised value like every other.
+static const Scaling INTERNAL_SOURCE_IDS(NUM_VALUE_PARAMS - 1, 0);
+
 // The description of a sub-parameter for its slot's current type; null for the type
 // sub-parameter and for an empty slot (both use the table's generic record).
 static const ScalingInfo* control_description(const PI& info, const Controller* c) noexcept {
@@ -103,7 +108,7 @@ double SynthParams::normal_to_scaled(int id, double n) const noexcept {
   const PI& info = PI::getParamInfo(id);
   if (id == 0 || id == 1) return IntScaling(sound_frames_, 0).normal_to_scaled(n);
   if (const ScalingInfo* d = control_description(info, live_control(info)))
-    return description_to_scaled(*d, n);
+    return d->scaling ? d->scaling->normal_to_scaled(n) : INTERNAL_SOURCE_IDS.normal_to_scaled(n);
   if (info.scaling) return info.scaling->normal_to_scaled(n);
   return clamp_plain(n, info.defaults);
 }
@@ -112,7 +117,7 @@ double SynthParams::scaled_to_normal(int id, double s) const noexcept {
   const PI& info = PI::getParamInfo(id);
   if (id == 0 || id == 1) return IntScaling(sound_frames_, 0).scaled_to_normal(s);
   if (const ScalingInfo* d = control_description(info, live_control(info)))
-    return description_to_normal(*d, s);
+    return d->scaling ? d->scaling->scaled_to_normal(s) : INTERNAL_SOURCE_IDS.scaled_to_normal(s);
   if (info.scaling) return info.scaling->scaled_to_normal(s);
   // No scaling object: linear over the record's range, so that a host never reads a value
   // outside 0..1 (a timestamp, a density); a range of zero width reads 0.
