@@ -42,6 +42,11 @@ class MidiStatus {
 
     // Advances the envelope by frames output frames (twice as many envelope frames).
     void update(double frames, double framerate) noexcept;
+    // The level frames output frames after the last update, on the same double-speed clock, so
+    // that values read between updates join up with the next update; held while waiting.
+    double level_at(double frames) const noexcept {
+      return state == Waiting ? double(output.current) : output.sample_value(2 * frames);
+    }
   };
 
   // The held notes. A key is note + 256 * channel. The sounding note is the most recently

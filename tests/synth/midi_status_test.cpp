@@ -281,6 +281,31 @@ TEST_F(MidiStatusTest, EnvelopeStagesRunOnTheDoubleSpeedClock) {
   EXPECT_LE(to_idle, 16);
 }
 
+TEST_F(MidiStatusTest, LevelsBetweenUpdatesJoinUpWithTheNextUpdate) {
+  event(note_on(60, 127));
+  const auto& env = midi.adsr1;
+  // Attack and release: the level read per frame rises or falls by the same step everywhere,
+  // also from the last frame of one update to the first of the next.
+  for (bool release : {false, true}) {
+    SCOPED_TRACE(release ? "release" : "attack");
+    if (release) {
+      for (int i = 0; i < 1000; ++i) midi.update(8, FRAMERATE);
+      event(note_off(60));
+    }
+    const double slope = 2 * env.output.rate;  // per output frame
+    ASSERT_NE(slope, 0);
+    double last = env.level_at(0);
+    for (int step = 0; step < 10; ++step) {
+      for (int i = step == 0 ? 1 : 0; i < 8; ++i) {
+        const double level = env.level_at(i);
+        EXPECT_NEAR(level - last, slope, 1e-12) << "step " << step << " frame " << i;
+        last = level;
+      }
+      midi.update(8, FRAMERATE);
+    }
+  }
+}
+
 TEST_F(MidiStatusTest, VelocityScalesThePeakOfBothEnvelopes) {
   for (int velocity : {1, 32, 127}) {
     SCOPED_TRACE(velocity);
