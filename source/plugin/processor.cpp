@@ -16,6 +16,9 @@ thread_local bool update_from_gui = false;
 namespace {
 
 constexpr int32_t UNIQUE_ID = vst2::fourcc("Vmbl");
+constexpr int32_t VENDOR_INDEX = vst2::fourcc("Vmbl");
+constexpr intptr_t VENDOR_LOAD_STATUS = 1;
+constexpr intptr_t VENDOR_SET_SEED = 2;
 constexpr const char* EFFECT_NAME = "Quintera";
 constexpr const char* VENDOR_NAME = "Helmrick";
 // Patch group bits meaning "the store's current apply mask".
@@ -224,7 +227,19 @@ int32_t Processor::canDo(char* text) {
   return -1;
 }
 
-intptr_t Processor::vendorSpecific(int32_t, intptr_t, void*, float) { return 0; }
+// Host extension for offline hosts (index 'Vmbl'): 1 asks for the load status of the sound being
+// loaded or played, 2 sets the random seed of the modulation to the float argument.
+intptr_t Processor::vendorSpecific(int32_t index, intptr_t value, void*, float opt) {
+  if (index != VENDOR_INDEX) return 0;
+  switch (value) {
+    case VENDOR_LOAD_STATUS: return synth_.load_status();
+    case VENDOR_SET_SEED:
+      if (!(opt >= 0.f)) return 0;
+      synth_.params.set_random_seed(static_cast<uint32_t>(opt));
+      return 1;
+    default: return 0;
+  }
+}
 
 }  // namespace korvel
 

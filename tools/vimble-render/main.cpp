@@ -35,6 +35,9 @@ constexpr intptr_t VENDOR_SET_SEED = 2;
 constexpr intptr_t STATUS_LAST_IN_PROGRESS = 5;
 constexpr intptr_t STATUS_READY = 10;
 
+// "apply.changetime": the glide time of every parameter change, in seconds.
+constexpr int CHANGETIME_ID = 56;
+
 const char* status_name(intptr_t status) {
   static const char* const names[] = {"NoStatus",    "LookingForFile", "LoadingSound",
                                       "ReadingAmps", "ReadingPeaks",   "ReadingNoise",
@@ -233,7 +236,23 @@ int run(const render::Options& options_in, const char* argv0) {
     const std::string what = options.sound.empty() ? std::string("the sound of the patch") : options.sound;
     throw Fail{"cannot load " + what + ": " + status_name(status)};
   }
-  for (const auto& [name, value] : options.params) apply_parameter(*plugin, name, value);
+  // The plug-in installs a finished load, and applies the patch that asked for it, at the start
+  // of its next block: one block of pre-roll, not written, makes the sound current before the
+  // parameters of the command line are set and the recorded timeline starts.
+  if (status == STATUS_READY) {
+    std::vector<float> scratch_left(static_cast<size_t>(options.block)), scratch_right(scratch_left.size());
+    plugin->process(scratch_left.data(), scratch_right.data(), options.block);
+  }
+  if (!options.params.empty()) {
+    // Parameters glide over the change time while the instrument plays; the command line's
+    // values hold from the first frame, so the change time is 0 while they are set.
+    const float changetime = plugin->get_parameter(CHANGETIME_ID);
+    plugin->set_parameter(CHANGETIME_ID, 0.f);
+    for (const auto& [name, value] : options.params) apply_parameter(*plugin, name, value);
+    if (std::none_of(options.params.begin(), options.params.end(),
+                     [](const auto& p) { return p.first == "apply.changetime"; }))
+      plugin->set_parameter(CHANGETIME_ID, changetime);
+  }
 
   const double body = options.seconds ? *options.seconds : (music_end > 0 ? music_end : 8.0);
   const int64_t total = at_frame(body + options.tail);
