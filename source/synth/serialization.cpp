@@ -247,6 +247,12 @@ bool read_controller(PatchParam::PatchController& slot, const JSON::Value& objec
   return true;
 }
 
+void reset_patch(SynthParams::Patch& patch) {
+  patch.clear();
+  for (int id = 0; id < PATCH_PARAM_COUNT; ++id)
+    patch.params[id].value = id == ID_TIMESTAMP ? 0.0 : ParamInfo::getParamInfo(id).defaults.value;
+}
+
 void set_default_adsr(int base, SynthParams::Patch& patch) {
   for (int id = base; id < base + ADSR_VALUES; ++id)
     patch.params[id].value = ParamInfo::getParamInfo(id).defaults.value;

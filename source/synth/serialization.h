@@ -51,6 +51,11 @@ JSON::Value to_json(const SynthParams::Patch& patch, ParamInfo::ParamGroup group
 // A controller slot as an object, or null for an internal type whose parameter id is unknown.
 JSON::Value encode_controller(const PatchParam::PatchController& slot);
 
+// Resets patch for read_patch: every value at its parameter's default, no controllers, no sound
+// file, timestamp 0. Members a patch object lacks then read as defaults, never as values outside
+// their parameter's range.
+void reset_patch(SynthParams::Patch& patch);
+
 // Reads a patch object into patch, which the caller has reset. False when the patch was refused
 // (the object is no patch or too damaged); patch may then be partly written and must be dropped.
 bool read_patch(SynthParams::Patch& patch, const JSON::Value& object);

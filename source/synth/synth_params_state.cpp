@@ -59,6 +59,7 @@ void SynthParams::loads(const std::string& text) {
       const int slot = serialization::key_patch(key);
       if (slot >= 0 && static_cast<size_t>(slot) < patches.size()) {
         Patch fresh;
+        serialization::reset_patch(fresh);
         // A refused patch keeps the old contents of its slot.
         if (serialization::read_patch(fresh, value)) patches[static_cast<size_t>(slot)] = std::move(fresh);
         continue;

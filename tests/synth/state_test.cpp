@@ -260,6 +260,11 @@ TEST_F(State, TheWorkingPatchIsAppliedAfterLoading) {
   EXPECT_EQ(params.params[RATE].target, 55);
   EXPECT_EQ(params.params[RATE].current, 55);
   EXPECT_EQ(params.params[5].target, 250);
+  // Members the patch lacks read as their parameters' defaults, never as values out of range.
+  EXPECT_EQ(params.patches[1].params[16].value, 1200);  // "filter.freq", range 50..8000
+  EXPECT_EQ(params.params[16].target, 1200);
+  EXPECT_EQ(params.patches[1].params[25 + 4].value, 1);  // envelope 1, level of point 1
+  EXPECT_EQ(params.patches[1].params[Patch::TIMESTAMP].value, 5);
   // A state whose slot 1 stays empty applies nothing.
   Synth other;
   other.params.resize_patches(130);
