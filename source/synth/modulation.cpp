@@ -1,9 +1,11 @@
 // Modulation sources of the parameter store and the summed modulation of a parameter.
 //
-// Everything here runs on the audio thread, once per grain start or control step: noexcept, no
-// allocation. A source value is in -1..1 (the sound source 0..1) before its amount.
+// The engine calls these on the audio thread, once per grain start or control step: noexcept,
+// no allocation. The editor may also sample a controller on a copy of its state (see
+// controller_value(c)). A source value is in -1..1 (the sound source 0..1) before its amount.
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "audio/sound_analysis_pack.h"
 #include "synth/midi_status.h"
@@ -13,6 +15,51 @@
 namespace korvel::vimble {
 
 namespace {
+
+// Where random draws come from: the store's generator and distributions, or those of a thread.
+struct Draws {
+  std::minstd_rand& generator;
+  std::normal_distribution<double>& normal;
+  std::uniform_real_distribution<double>& uniform;
+};
+
+// The store's generator belongs to the audio thread. Other threads that sample a controller
+// (the editor's grain sketch) draw from generators of their own, so that they neither race
+// with the audio thread nor move a seeded render's sequence.
+Draws thread_draws() noexcept {
+  thread_local std::minstd_rand generator{1};
+  thread_local std::normal_distribution<double> normal{0.0, 0.37};
+  thread_local std::uniform_real_distribution<double> uniform{-1.0, 1.0};
+  return {generator, normal, uniform};
+}
+
+// A draw in -1..1 whose spread x moves from near +-1 (x = -1) over uniform (0) to near 0 (1).
+double draw(double x, Draws d) noexcept {
+  const double xc = std::clamp(x, -1.0, 1.0);
+  const double a = std::fabs(xc);
+  double u = d.uniform(d.generator);
+  if (a < 0.02) return u;
+  double g = std::clamp(d.normal(d.generator), -1.0, 1.0);
+  if ((g < 0) != (u < 0)) {
+    if (a > 0.5) {
+      g = -g;
+    } else {
+      u = -u;
+    }
+  }
+  double v = a * g + (1 - a) * u;
+  if (xc < 0) v = v > 0 ? 1 - v : -1 - v;  // fold outwards
+  return v;
+}
+
+// Random walk: x is the walk (0 fresh draws, 1 steps of at most 0.03), y the spread of the
+// draws (0 near the ends, 0.5 uniform, 1 near the middle). The new state is the value.
+double random_walk(const Controller& c, double& state, Draws d) noexcept {
+  const double walk = std::clamp(static_cast<double>(c.x().current), 0.0, 1.0);
+  const double r = draw(2 * std::clamp(static_cast<double>(c.y().current), 0.0, 1.0) - 1, d);
+  state = std::clamp(state * walk, -1.0, 1.0) + (1 - 0.97 * walk) * r;
+  return state;
+}
 
 // The value of a track at fractional value index, read as single precision and interpolated
 // linearly; an index past the last value wraps back (modulo count - 1).
@@ -81,37 +128,23 @@ double SynthParams::controller_value(const Controller& c, double& state) noexcep
   return value * current(c.amount);
 }
 
+// The value of c on a copy of its state, for readers that must not move the controller (the
+// editor's sketch of the grain stream); a Random controller draws from the caller's thread.
 double SynthParams::controller_value(const Controller& c) noexcept {
   double state = c.state;
+  if (static_cast<int>(c.type) == ParamControl::CT_Random)
+    return random_walk(c, state, thread_draws()) * current(c.amount);
   return controller_value(c, state);
 }
 
-// Random walk: x is the walk (0 fresh draws, 1 steps of at most 0.03), y the spread of the
-// draws (0 near the ends, 0.5 uniform, 1 near the middle). The new state is the value.
+// Audio thread: the random walk on the store's generator.
 double SynthParams::get_Rand_value(const Controller& c, double& state) noexcept {
-  const double walk = std::clamp(current(c.x()), 0.0, 1.0);
-  const double r = random(2 * std::clamp(current(c.y()), 0.0, 1.0) - 1);
-  state = std::clamp(state * walk, -1.0, 1.0) + (1 - 0.97 * walk) * r;
-  return state;
+  return random_walk(c, state, {random_generator, normal_distribution, uniform_distribution});
 }
 
-// A draw in -1..1 whose spread x moves from near +-1 (x = -1) over uniform (0) to near 0 (1).
+// Audio thread: one draw from the store's generator.
 double SynthParams::random(double x) noexcept {
-  const double xc = std::clamp(x, -1.0, 1.0);
-  const double a = std::fabs(xc);
-  double u = uniform_distribution(random_generator);
-  if (a < 0.02) return u;
-  double g = std::clamp(normal_distribution(random_generator), -1.0, 1.0);
-  if ((g < 0) != (u < 0)) {
-    if (a > 0.5) {
-      g = -g;
-    } else {
-      u = -u;
-    }
-  }
-  double v = a * g + (1 - a) * u;
-  if (xc < 0) v = v > 0 ? 1 - v : -1 - v;  // fold outwards
-  return v;
+  return draw(x, {random_generator, normal_distribution, uniform_distribution});
 }
 
 // The sound's own amplitude and noisiness near the play position: x is an offset (frames

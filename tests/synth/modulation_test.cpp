@@ -104,6 +104,22 @@ TEST_F(ModulationTest, TheSameSeedRepeatsTheDraws) {
   EXPECT_NE(params().random(0), other.params.random(0));
 }
 
+TEST_F(ModulationTest, SamplingARandomControllerOnACopyLeavesTheStoresSequenceAlone) {
+  params().set_random_seed(99);
+  const double first = params().random(0);
+  params().set_random_seed(99);
+  const Controller c = record(CT::CT_Random, 1, 0, 0.5);
+  double sum = 0;
+  for (int i = 0; i < 10; ++i) {
+    const double v = params().controller_value(c);
+    EXPECT_LE(std::fabs(v), 1);
+    sum += std::fabs(v);
+  }
+  EXPECT_GT(sum, 0);  // still random values
+  EXPECT_EQ(static_cast<double>(c.state), 0);
+  EXPECT_EQ(params().random(0), first);
+}
+
 TEST_F(ModulationTest, LfoShapes) {
   struct Case {
     double skew, clip, phase, value;
