@@ -208,7 +208,7 @@ void MidiStatus::midi_value(int a, int b, int c) noexcept {
       modwheel.set_target(b / 128.0, glide_time);
       break;
     case 0xA0:  // key pressure: only for the sounding note
-      if (b == note) velocity.set_target(c / 128.0, glide_time);
+      if (b == static_cast<double>(note)) velocity.set_target(c / 128.0, glide_time);
       break;
     case 0xE0:  // pitch bend, 14 bits centred on 8192
       bend.set_target((b - 8192) / 8192.0, glide_time);

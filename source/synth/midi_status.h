@@ -16,6 +16,7 @@
 
 #include "synth/base_param.h"
 #include "synth/midi_event.h"
+#include "synth/relaxed.h"
 
 namespace korvel::vimble {
 
@@ -102,7 +103,9 @@ class MidiStatus {
   bool enabled = false;     // notes drive the engine (a sound was ready at the last note event)
   double glide_time = 0.2;  // seconds
   double base_note = 60;
-  double note = 60;         // the sounding note number
+  // The sounding note number. Written by the audio thread; the editor's sketch of the grain
+  // stream reads it through the MIDI controllers.
+  Relaxed<double> note = 60;
   NoteStack notes;
 
   // A note event from the host: enabled = sound_ready, then note on (0x90) or note off (0x80);
