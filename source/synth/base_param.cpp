@@ -17,9 +17,9 @@ void BaseParam::set_target(double v, double t) noexcept {
   target = v;
   if (t < MIN_GLIDE) {
     current = v;
-    rate = 0;
+    rate.publish(0);
   } else {
-    rate = (v - current) / t;
+    rate.publish((v - current) / t);
   }
 }
 
@@ -33,12 +33,12 @@ void BaseParam::fade_out(double t) noexcept {
 void BaseParam::set_now(double v) noexcept {
   target = v;
   current = v;
-  rate = 0;
+  rate.publish(0);
 }
 
 void BaseParam::update(double dt) noexcept {
   if (dt == 0) return;
-  const double r = rate;
+  const double r = rate.acquire();
   const double goal = target;
   const double now = current;
   if (r == 0) {

@@ -6,8 +6,9 @@
 namespace korvel::vimble {
 
 // Reads like the plain value it wraps; copying copies the value (so records holding it stay
-// copyable). Each load or store is one indivisible access, which is all the parameter model
-// needs: a reader sees either the old or the new value of one field, never a torn one.
+// copyable). Each load or store is one indivisible access: a reader sees either the old or the
+// new value of one field, never a torn one. Plain reads and writes are relaxed; publish/acquire
+// order a field after the fields written before it.
 template <class T>
 class Relaxed {
  public:
@@ -27,6 +28,9 @@ class Relaxed {
 
   T load() const noexcept { return value_.load(std::memory_order_relaxed); }
   void store(T v) noexcept { value_.store(v, std::memory_order_relaxed); }
+  // Release store and acquire load, for a field whose write announces others written before it.
+  void publish(T v) noexcept { value_.store(v, std::memory_order_release); }
+  T acquire() const noexcept { return value_.load(std::memory_order_acquire); }
   // Replaces the value with desired only when it still equals expected.
   bool compare_exchange(T expected, T desired) noexcept {
     return value_.compare_exchange_strong(expected, desired, std::memory_order_relaxed);

@@ -11,13 +11,17 @@
 // - the audio thread: update_params, get, get_modulated_value, update_density and applyPatch
 //   for MIDI program changes;
 // - the editor thread: changeValue, set_option, setDefaultPatch, patch store/apply, listeners.
-// Every value the audio thread reads is a single-writer-style atomic field (Relaxed, see
-// base_param.h): targets, rates, amounts, types and apply_mask are written and read with
-// relaxed atomic stores and loads, so no thread waits and no read tears a value. A glide that
-// two threads start at once ends at whichever target was written last. What is NOT shared
-// lock-free: the listener map and the patch slots are changed by the editor thread only
-// (listeners while the editor opens and closes; slots by store operations and resize_patches),
-// and must not be changed while another thread applies or notifies.
+// Choice: every value shared between them is an atomic field (Relaxed, base_param.h): targets,
+// rates, currents, amounts, controller types and states, apply_mask, density and the sound
+// range. Each field is read and written whole (relaxed, the glide rate with release/acquire),
+// so no thread waits or allocates and no value tears. Several fields changed together (a glide,
+// a controller moving between records) may be seen half-changed for one control step; the glide
+// rules are written so that any such mix still ends at the target written last, and a pushed
+// controller always fades out (tests/stress/params_stress_test.cpp runs all three at once under
+// ThreadSanitizer). Not lock-free: the listener map and the patch slots are changed by the
+// editor thread only (listeners while the editor opens and closes; slots by store operations,
+// resize_patches and the plug-in state) and must not be changed while another thread applies a
+// patch or notifies.
 #pragma once
 
 #include <cstdint>
