@@ -108,7 +108,8 @@ class SynthParams {
   // The frame count of the current sound: the range of "sound.start" and "sound.end". Called
   // by the engine when it installs a sound (0 without one).
   void set_sound_range(double frames) noexcept;
-  // Seeds the modulation's random generator (the clock seeds it at construction).
+  // Seeds the modulation's random generator (the clock seeds it at construction). The generator
+  // belongs to the audio thread: seed it while no block renders (before the first, or from it).
   void set_random_seed(uint32_t seed) noexcept;
 
   // --- listeners (editor thread) ---
