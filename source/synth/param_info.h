@@ -99,7 +99,7 @@ class ParamInfo {
   const char* unit = "";
   std::wstring wide_name;
   Defaults defaults;
-  std::unique_ptr<Scaling> scaling;
+  std::unique_ptr<const Scaling> scaling;  // immutable: the table never changes after start-up
 };
 
 // A range with its scaling, shared (used by the controller descriptions).
@@ -109,7 +109,7 @@ struct ScalingInfo {
       : ScalingInfo(ParamInfo::Defaults{value, min, max, type}) {}
 
   ParamInfo::Defaults defaults;
-  std::shared_ptr<Scaling> scaling;  // empty when min and max are both 0
+  std::shared_ptr<const Scaling> scaling;  // empty when min and max are both 0
 };
 
 // The scaling object for a parameter's defaults, owned by the caller; null for the scaling types
