@@ -123,4 +123,19 @@ TEST_F(StateChunk, ARestoredProjectSoundsWithoutItsEditor) {
   EXPECT_GT(render_until_sound(*plugin, 0.01), 0.01);
 }
 
+TEST_F(StateChunk, TheDefaultPatchFileSoundsAtStartUp) {
+  const std::string sound = dir.file("tone.wav");
+  state_fixture::write_sine_wav(sound, 44100);
+  const std::string state = sample_state(serialization::to_wide(sound));
+  state_fixture::write_file(dir.file("vimble.json"), state);
+  // The instance reads ./vimble.json from the working directory when it is made.
+  auto plugin = load_plugin();
+  ASSERT_TRUE(plugin);
+  EXPECT_EQ(plugin->get_chunk(), state);
+  plugin->set_sample_rate(44100);
+  plugin->set_block_size(512);
+  plugin->resume();
+  EXPECT_GT(render_until_sound(*plugin, 0.01), 0.01);
+}
+
 }  // namespace
