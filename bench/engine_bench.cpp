@@ -69,14 +69,15 @@ void run(benchmark::State& state, const Workload& w, bool scalar) {
     p.changeValue(5, w.length_ms, 0);
     p.changeValue(7, w.pitch, 0);
     if (w.effects) {
-      p.changeValue(13, 2.0, 0);    // clip
-      p.changeValue(14, 8.0, 0);    // 8 bits
-      p.changeValue(15, 20.0, 0);   // a darker tone: the low-pass and a slewing crusher
+      if (!getenv("NOCLIP")) p.changeValue(13, 2.0, 0);    // clip
+      if (!getenv("NOCRUSH")) p.changeValue(14, 8.0, 0);    // 8 bits
+      if (!getenv("NOFILTER")) {
       p.changeValue(18, 0.3, 0);    // dual filter, all three mixes
       p.changeValue(19, 0.3, 0);
       p.changeValue(20, 0.3, 0);
+      }
       p.changeValue(23, 250.0, 0);  // delay
-      p.changeValue(24, 0.5, 0);
+      p.changeValue(24, getenv("NOSEND") ? 0.0 : 0.5, 0);
     }
     synth->set_sound(sound);
     synth->start();

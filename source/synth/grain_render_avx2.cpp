@@ -51,14 +51,14 @@ inline V gather(Grain* const* g, F f) {
 inline void scatter(V v, double* out) { _mm256_storeu_pd(out, v); }
 
 // smoothstep(x, low, high) for low < high (lanes where that fails are masked by the caller).
-inline V smoothstep_v(V x, V low, V high) {
+__attribute__((always_inline)) inline V smoothstep_v(V x, V low, V high) {
   const V width = sub(high, low);
   const V u = div(sub(x, low), width);
   const V ramp = add(low, mul(mul(mul(width, u), u), sub(set1(3.0), mul(set1(2.0), u))));
   return pick(ge(x, high), high, pick(le(x, low), low, ramp));
 }
 
-inline V clipping_v(V x) {
+__attribute__((always_inline)) inline V clipping_v(V x) {
   if (!any(gt(absolute(x), set1(0.9)))) return x;  // the usual case: nothing to clip
   const V upper = pick(ge(x, set1(1.0)), set1(1.0), smoothstep_v(x, set1(0.8), set1(1.0)));
   const V lower = pick(le(x, set1(-1.0)), set1(-1.0), smoothstep_v(x, set1(-1.0), set1(-0.8)));
@@ -66,19 +66,21 @@ inline V clipping_v(V x) {
 }
 
 // std::round: halves away from zero, keeping the sign of zero.
-inline V round_v(V y) {
+__attribute__((always_inline)) inline V round_v(V y) {
   const V t = _mm256_round_pd(y, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
   const V away = add(t, _mm256_or_pd(set1(1.0), _mm256_and_pd(set1(-0.0), y)));
   return pick(ge(absolute(sub(y, t)), set1(0.5)), away, t);
 }
 
 // The clip (k > 0) boost of Distortion::shape; folding grains never reach the vector renderer.
-inline V clip_shape_v(V k, V x) {
+__attribute__((always_inline)) inline V clip_shape_v(V k, V x) {
   const V kx = mul(k, x);
   const V a = absolute(kx);
+  const V linear = le(a, set1(0.9));
+  if (_mm256_movemask_pd(linear) == 0xF) return kx;
   V y = pick(lt(a, set1(1.0)), smoothstep_v(a, set1(0.8), set1(1.0)), set1(1.0));
   y = pick(lt(x, _mm256_setzero_pd()), negate(y), y);
-  return pick(le(a, set1(0.9)), kx, y);
+  return pick(linear, kx, y);
 }
 
 struct Crush {
@@ -86,7 +88,7 @@ struct Crush {
   V position[2], last[2];
 };
 
-inline V crush_v(Crush& c, int ch, V x) {
+__attribute__((always_inline)) inline V crush_v(Crush& c, int ch, V x) {
   V y = mul(x, c.levels);
   const V push = pick(lt(y, _mm256_setzero_pd()), negate(c.bias), c.bias);
   y = pick(lt(absolute(y), set1(1.0)), add(y, push), y);
@@ -100,8 +102,14 @@ inline V crush_v(Crush& c, int ch, V x) {
   const V pu = add(p, mul(c.slew, sub(q, last)));
   const V pd = sub(p, mul(c.slew, sub(last, q)));
   const V np = pick(up, pu, pd);
-  // Rising: smoothstep(p, last, q); falling: smoothstep(p, q, last).
-  const V o = smoothstep_v(np, pick(up, last, q), pick(up, q, last));
+  // Rising: smoothstep(p, last, q); falling: smoothstep(p, q, last). Over one level the ramp's
+  // width is 1 and the division drops out exactly.
+  const V low = pick(up, last, q), high = pick(up, q, last);
+  const V width = sub(high, low);
+  const V one_level = either(eq(width, set1(1.0)), unless(moving, set1(-1.0)));
+  const V u = _mm256_movemask_pd(one_level) == 0xF ? sub(np, low) : div(sub(np, low), width);
+  const V ramp = add(low, mul(mul(mul(width, u), u), sub(set1(3.0), mul(set1(2.0), u))));
+  const V o = pick(ge(np, high), high, pick(le(np, low), low, ramp));
   const V reached = either(both(up, ge(pu, q)), both(down, le(pd, q)));
   c.last[ch] = pick(both(moving, reached), q, last);
   c.position[ch] = pick(moving, mul(np, c.inv), c.position[ch]);
@@ -114,7 +122,7 @@ struct Filter {
   V band1[2], low1[2], band2[2], low2[2], in_level[2], out_level[2];
 };
 
-inline V filter_v(Filter& f, int ch, V x) {
+__attribute__((always_inline)) inline V filter_v(Filter& f, int ch, V x) {
   const V h1 = sub(sub(mul(f.q1, x), f.low1[ch]), mul(f.q1, f.band1[ch]));
   const V b1 = add(mul(f.f1, h1), f.band1[ch]);
   const V l1 = add(mul(f.f1, b1), f.low1[ch]);
@@ -140,7 +148,7 @@ inline V filter_v(Filter& f, int ch, V x) {
 }
 
 // Loads frames n..n+3 of one grain as (L0 R0 L1 R1) and (L2 R2 L3 R3); mono repeats L as R.
-inline void load_frames(const float* s, int channels, __m128& lo, __m128& hi) {
+__attribute__((always_inline)) inline void load_frames(const float* s, int channels, __m128& lo, __m128& hi) {
   if (channels == 2) {
     lo = _mm_loadu_ps(s);
     hi = _mm_loadu_ps(s + 4);
@@ -156,7 +164,7 @@ inline void load_frames(const float* s, int channels, __m128& lo, __m128& hi) {
 }
 
 // The 4-point interpolation of the scalar renderer, per lane.
-inline V interpolate_v(__m128 x0, __m128 x1, __m128 x2, __m128 x3, V t) {
+__attribute__((always_inline)) inline V interpolate_v(__m128 x0, __m128 x1, __m128 x2, __m128 x3, V t) {
   const __m128 c1 = _mm_sub_ps(x2, x0);
   const __m128 c2 = _mm_add_ps(_mm_sub_ps(x0, _mm_mul_ps(_mm_set1_ps(2.0f), x1)), x2);
   const __m128 c3 = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(3.0f), _mm_sub_ps(x0, x3)),
@@ -223,6 +231,10 @@ void render_four(Grain* const* g, const double* gate, float* left, float* right)
     tone_state[0] = gather(g, [](const Grain& x) { return x.distortion.tone_left; });
     tone_state[1] = gather(g, [](const Grain& x) { return x.distortion.tone_right; });
   }
+  // Stages that no lane uses are left out of this step (their masks would keep the input).
+  const bool clips = Distorts && any(clip_on);
+  const bool crushes = Distorts && any(crush.on);
+  const bool tones = Distorts && any(tone_on);
   Filter filter{};
   if constexpr (Filters) {
     filter.f1 = gather(g, [](const Grain& x) { return x.filter_left.filter1.f; });
@@ -315,18 +327,25 @@ void render_four(Grain* const* g, const double* gate, float* left, float* right)
 
     // Effects.
     if constexpr (Distorts) {
-      const V in_left = l;
-      l = pick(clip_on, clip_shape_v(clip_k, l), l);
-      r = pick(clip_on, pick(eq(r, in_left), l, clip_shape_v(clip_k, r)), r);
-      l = crush_v(crush, 0, l);
-      r = crush_v(crush, 1, r);
-      const V in_right = r;
-      const V nl = add(mul(tone, l), mul(tone_rest, tone_state[0]));
-      const V nr = pick(eq(nl, in_right), nl, add(mul(tone, r), mul(tone_rest, tone_state[1])));
-      l = pick(tone_on, nl, l);
-      r = pick(tone_on, nr, r);
-      tone_state[0] = pick(tone_on, nl, tone_state[0]);
-      tone_state[1] = pick(tone_on, nr, tone_state[1]);
+      if (clips) {
+        const V in_left = l;
+        l = pick(clip_on, clip_shape_v(clip_k, l), l);
+        r = pick(clip_on, pick(eq(r, in_left), l, clip_shape_v(clip_k, r)), r);
+      }
+      if (crushes) {
+        l = crush_v(crush, 0, l);
+        r = crush_v(crush, 1, r);
+      }
+      if (tones) {
+        const V in_right = r;
+        const V nl = add(mul(tone, l), mul(tone_rest, tone_state[0]));
+        const V nr =
+            pick(eq(nl, in_right), nl, add(mul(tone, r), mul(tone_rest, tone_state[1])));
+        l = pick(tone_on, nl, l);
+        r = pick(tone_on, nr, r);
+        tone_state[0] = pick(tone_on, nl, tone_state[0]);
+        tone_state[1] = pick(tone_on, nr, tone_state[1]);
+      }
     }
     if constexpr (Filters) {
       l = filter_v(filter, 0, l);

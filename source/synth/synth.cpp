@@ -242,9 +242,7 @@ void Synth::render_step(float* left, float* right) noexcept {
     }
     gate = gate_;
   }
-  size_t n = 0;
-  for (Grain* g = active_head.next; g; g = g->next) order_[n++] = g;
-  render_step_(order_, n, gate, left, right);
+  render_step_(order_, static_cast<size_t>(active_grains), gate, left, right);
   retire_finished();
   delay_buffer.output(left, right, STEP_FRAMES);
   sample_counter += STEP_FRAMES;
@@ -261,20 +259,22 @@ void Synth::advance_play_position() noexcept {
   stream.pos = std::isnan(p) ? 0.0 : p;
 }
 
+// order_ mirrors the active list, so the list is unlinked without walking its pointers.
 void Synth::retire_finished() noexcept {
   Grain* prev = &active_head;
-  for (Grain* g = prev->next; g;) {
-    Grain* next = g->next;
+  int kept = 0;
+  for (int k = 0; k < active_grains; ++k) {
+    Grain* g = order_[k];
     if (g->finished()) {
-      prev->next = next;
+      prev->next = g->next;
       g->next = free_head.next;
       free_head.next = g;
-      --active_grains;
     } else {
+      order_[kept++] = g;
       prev = g;
     }
-    g = next;
   }
+  active_grains = kept;
 }
 
 void Synth::update_synth_params() noexcept {
@@ -326,6 +326,8 @@ void Synth::new_grain(int) noexcept {
   start_grain(*g, in, view_of(**sound), &delay_buffer);
   g->next = active_head.next;
   active_head.next = g;
+  std::copy_backward(order_, order_ + active_grains, order_ + active_grains + 1);
+  order_[0] = g;
   ++active_grains;
 }
 

@@ -160,7 +160,7 @@ class Synth {
   void retire_finished() noexcept;
 
   RenderStepFn render_step_ = nullptr;
-  Grain* order_[POOL_SIZE] = {};  // the active grains of one step, in list order
+  Grain* order_[POOL_SIZE] = {};  // the active list as an array, in list order
   double gate_[STEP_FRAMES] = {};
   // Frames of the last step that did not fit into the host's previous block.
   float carry_left_[STEP_FRAMES] = {};
