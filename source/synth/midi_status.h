@@ -4,7 +4,7 @@
 //   midi.midi_event(e, synth.sound_ready(), params, framerate);  // note on / note off
 //   midi.midi_value(0xE0, 16383, 0);                             // pitch bend up
 //   midi.update(8, framerate);                                   // once per 8-frame step
-//   double gate = midi.adsr1.output.current;
+//   double a = midi.adsr1.level_at(i);                           // i frames into the step
 //
 // Everything here runs on the host's audio thread: noexcept, no allocation, no locks. The note
 // stack lives in fixed storage (16 channels x 128 notes), so no number of note events, stuck or
