@@ -114,6 +114,8 @@ void SoundCache::run() {
   for (;;) {
     while (requests_.pop(request)) {
       handle(request);
+      // Before the request stops counting as queued, so that its status is never missed.
+      update_status();
       queued_.fetch_sub(1);
     }
     collect_finished();
@@ -186,7 +188,10 @@ void SoundCache::collect_finished() {
 void SoundCache::update_status() {
   if (last_name_.empty()) return;
   const auto found = soundpacks.find(last_name_);
-  if (found != soundpacks.end()) status_.store(found->second->status.load(), std::memory_order_release);
+  if (found == soundpacks.end()) return;
+  // A placeholder not yet picked up by its worker is a load in progress all the same.
+  const int status = found->second->status.load();
+  status_.store(status == Status::NoStatus ? Status::LookingForFile : status, std::memory_order_release);
 }
 
 std::wstring utf8_to_wide_strict(const std::string& text) {

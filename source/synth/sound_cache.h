@@ -82,7 +82,12 @@ class SoundCache {
   // Requests not yet handled plus loads still running. Any thread.
   int pending() const noexcept { return queued_.load() + running_.load(); }
   // The status of the sound asked for last (audio::SoundPack::Status); 0 when none was.
-  int load_status() const noexcept { return status_.load(std::memory_order_acquire); }
+  // A request that the loader has not handled yet counts as a load in progress.
+  int load_status() const noexcept {
+    constexpr int LOOKING_FOR_FILE = 1;  // audio::SoundPack::LookingForFile
+    if (queued_.load(std::memory_order_acquire) > 0) return LOOKING_FOR_FILE;
+    return status_.load(std::memory_order_acquire);
+  }
   // Any thread but the audio thread: waits until nothing is pending or timeout passes.
   bool wait_idle(std::chrono::milliseconds timeout) const;
 
