@@ -67,6 +67,7 @@ double track_value(const std::vector<float>& values, double index) noexcept {
   const size_t count = values.size();
   if (count == 0) return 0;
   if (count == 1) return values[0];
+  if (!(index >= 0 && index < 1e15)) return 0;  // not a position (a NaN offset from a host)
   const size_t last = count - 1;
   const double whole = std::floor(index);
   auto wrap = [last](double i) noexcept { return i > double(last) ? std::fmod(i, double(last)) : i; };
@@ -211,8 +212,9 @@ double SynthParams::get_ADSR_value(const Controller& c) noexcept {
 
 // Another parameter of the instrument, chosen by x (its id), as a share of its range.
 double SynthParams::get_Inner_value(const Controller& c) noexcept {
-  const int p = static_cast<int>(static_cast<double>(c.x().target));
-  if (p < 2 || p >= NUM_VALUE_PARAMS) return 0;
+  const double x = c.x().target;
+  if (!(x >= 2 && x < NUM_VALUE_PARAMS)) return 0;  // NaN included
+  const int p = static_cast<int>(x);
   if (p == 6) return std::clamp(0.5 * std::pow(std::max<double>(density, 0.0), 0.3), 0.0, 4.0);
   if (p == 3) {
     const audio::SoundPack* pack = installed_sound(synth);

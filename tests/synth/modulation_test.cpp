@@ -243,6 +243,8 @@ TEST_F(ModulationTest, SoundSourceReadsAheadInFramesOrMillisecondsAndWraps) {
     const double tolerance = k.expected_frame == std::floor(k.expected_frame) ? 1e-6 : 1e-3;
     EXPECT_NEAR(params().get_Amps_value(record(CT::CT_AmpNoise, 1, k.offset, 1)), expected,
                 tolerance);
+    // An offset that is no number reads nothing.
+    EXPECT_EQ(params().get_Amps_value(record(CT::CT_AmpNoise, 1, std::nan(""), 1)), 0);
     // Mix 0 reads the noisiness track only; mix 0.5 both.
     EXPECT_NEAR(params().get_Amps_value(record(CT::CT_AmpNoise, 1, k.offset, 0)), 1, 1e-6);
     EXPECT_NEAR(params().get_Amps_value(record(CT::CT_AmpNoise, 1, k.offset, 0.5)),
@@ -272,6 +274,10 @@ TEST_F(ModulationTest, InternalSourceFollowsAnotherParameter) {
       {1, 0},                                  // "sound.end": not offered
       {63, 0},
       {-2, 0},
+      {1.99, 0},
+      {62.5, 0},
+      {1e30, 0},
+      {std::nan(""), 0},
       {62, 0},  // "soundfile": no range
       {25, 0},  // "adsr1.points.0.delta": range 0..0
   };
