@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
+struct ToolRun {
   int status = -1;
   std::string out;
   std::string err;
@@ -45,12 +45,12 @@ class RenderTool : public ::testing::Test {
   }
 
   // Runs the tool with its cache folder inside the test's folder.
-  Run render(const std::string& args) {
+  ToolRun render(const std::string& args) {
     const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
     const std::string command = "cd '" + dir_.string() + "' && XDG_CACHE_HOME='" +
                                 (dir_ / "cache").string() + "' '" VIMBLE_BIN_DIR "/vimble-render' " +
                                 args + " >'" + out.string() + "' 2>'" + err.string() + "'";
-    Run run;
+    ToolRun run;
     const int status = std::system(command.c_str());
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = slurp(out);
@@ -89,7 +89,7 @@ double rms(const std::vector<float>& v, size_t from = 0, size_t to = SIZE_MAX) {
 }
 
 TEST_F(RenderTool, DefaultRenderIsAudibleFiniteAndBounded) {
-  const Run run = render("--seed 1 --json -o demo.wav");
+  const ToolRun run = render("--seed 1 --json -o demo.wav");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("\"realtime_factor\""), std::string::npos) << run.out;
   const Audio audio = read("demo.wav");
@@ -113,11 +113,11 @@ TEST_F(RenderTool, TheSameSeedGivesTheSameFile) {
 
 TEST_F(RenderTool, ASavedStateReproducesTheSession) {
   const std::string notes = "--notes 60:0-1,67:1-2 --seed 9 --tail 0.5 ";
-  const Run first = render(notes + "--save-state session.json -o first.wav");
+  const ToolRun first = render(notes + "--save-state session.json -o first.wav");
   ASSERT_EQ(first.status, 0) << first.err;
   const std::string state = slurp(dir_ / "session.json");
   EXPECT_NE(state.find("\"patch.1\""), std::string::npos) << state.substr(0, 400);
-  const Run second = render(notes + "--state session.json -o second.wav");
+  const ToolRun second = render(notes + "--state session.json -o second.wav");
   ASSERT_EQ(second.status, 0) << second.err;
   const Audio a = read("first.wav"), b = read("second.wav");
   ASSERT_EQ(a.left.size(), b.left.size());
@@ -142,7 +142,7 @@ TEST_F(RenderTool, ErrorsAreOneClearLine) {
       {"--frobnicate", "unknown option"},
   };
   for (const Case& c : cases) {
-    const Run run = render(c.args + " -o x.wav");
+    const ToolRun run = render(c.args + " -o x.wav");
     EXPECT_NE(run.status, 0) << c.args;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << ": " << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
@@ -152,7 +152,7 @@ TEST_F(RenderTool, ErrorsAreOneClearLine) {
 
 TEST_F(RenderTool, ASoundThePluginCannotLoadNamesTheLoaderStatus) {
   std::ofstream(dir_ / "text.wav") << "this is not a sound file, only some words in a row";
-  const Run run = render("--sound text.wav -o x.wav");
+  const ToolRun run = render("--sound text.wav -o x.wav");
   EXPECT_NE(run.status, 0);
   EXPECT_NE(run.err.find("InvalidFile"), std::string::npos) << run.err;
 }
@@ -174,7 +174,7 @@ TEST_F(RenderTool, MidiFileNotesLandAtTheirTimes) {
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
 
   // Short release, no echoes: between the notes the instrument is silent.
-  const Run run = render(
+  const ToolRun run = render(
       "--midi notes.mid --seed 5 --tail 0.5 --param delay.feedback=0 --param delay.time=0 "
       "--param adsr1.points.3.delta=60 --param grain.length=40 --param grain.rate=400 -o m.wav");
   ASSERT_EQ(run.status, 0) << run.err;

@@ -168,7 +168,7 @@ std::string demo_state(const std::string& sound_path) {
   std::ostringstream patch;
   patch << "{\n  \"patch.1\": {\n"
         << "    \"sound.start\": 0,\n    \"sound.end\": 0,\n"
-        << "    \"sound.play_rate\": 0.3,\n"
+        << "    \"sound.play_rate\": 0.9,\n"
         << "    \"sound.play_position.controller.0\": {\"type\": \"random\", \"amount\": 0.25, "
            "\"walk\": 0.5, \"spread\": 0.5},\n"
         << "    \"grain.rate\": 36,\n    \"grain.length\": 140,\n"
