@@ -181,6 +181,7 @@ void SoundCache::collect_finished() {
     if (pack->status.load() == Status::Ready)
       post({&cached, entry.patch, entry.changetime, entry.group, LOADED});
     it = deferred_patches.erase(it);
+    update_status();  // before the load stops counting as pending
     running_.fetch_sub(1);
   }
 }
