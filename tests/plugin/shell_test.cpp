@@ -1,7 +1,9 @@
 // The plug-in shell through its binary interface: the record, the opcodes, texts and blocks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/vst_host.h"
@@ -170,6 +172,28 @@ TEST(Float2String, CopiesAtMostTheMaximumLength) {
   AudioEffect::float2string(0.5f, text, 3);
   EXPECT_STREQ(text, "0.5");
   EXPECT_EQ(text[4], 'x');
+}
+
+}  // namespace
+
+namespace {
+
+// A host finds the plug-in by its entry point; nothing of ours is visible besides it.
+TEST(Shell, ExportsOnlyTheEntryPoint) {
+  const std::string command = "nm -D --defined-only '" VIMBLE_PLUGIN_PATH "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::vector<std::string> symbols;
+  char line[512];
+  while (std::fgets(line, sizeof(line), pipe)) {
+    std::string text(line);
+    const auto space = text.find_last_of(' ');
+    std::string name = text.substr(space + 1);
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+    symbols.push_back(name);
+  }
+  ASSERT_EQ(pclose(pipe), 0);
+  EXPECT_EQ(symbols, std::vector<std::string>{"VSTPluginMain"});
 }
 
 }  // namespace
