@@ -182,7 +182,7 @@ JSON::Value encode_controller(const PatchParam::PatchController& slot) {
 
 JSON::Value to_json(const SynthParams::Patch& patch, ParamInfo::ParamGroup groups) {
   JSON::Map members;
-  for (int id = 0; id <= ID_TIMESTAMP - 1; ++id) {
+  for (int id = 0; id < ID_TIMESTAMP; ++id) {
     const ParamInfo& info = ParamInfo::getParamInfo(id);
     if (info.wide_name.empty() || (info.group & groups) == 0) continue;
     if (id == ADSR1_BASE || id == ADSR2_BASE) {
