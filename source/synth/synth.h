@@ -141,7 +141,8 @@ class Synth {
   };
 
   MidiStatus midi;
-  double framerate = 0.0;
+  // Written by set_framerate while the audio thread does not render; read by MIDI events too.
+  Relaxed<double> framerate = 0.0;
   int64_t sample_counter = 0;
   int32_t active_grains = 0;
   Grain active_head;

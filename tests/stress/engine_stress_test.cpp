@@ -74,6 +74,7 @@ TEST(EngineStress, RenderAutomateApplyAndLoadAtOnce) {
 
   std::atomic<bool> stop{false};
   std::atomic<int> blocks{0};
+  std::atomic<bool> sounded{false};
   std::thread audio([&] {
     std::vector<float> left(192), right(192);
     float* outputs[2] = {left.data(), right.data()};
@@ -83,7 +84,10 @@ TEST(EngineStress, RenderAutomateApplyAndLoadAtOnce) {
       if (n % 40 == 20) synth.midi_event({uint8_t(60 + (n - 20) % 12), 0, 0x80, 0, 0});
       if (n % 7 == 0) synth.midi_value(0xE0, (n * 97) % 16384, 0);
       synth.generate(nullptr, outputs, 64 + (n * 37) % 129);
-      for (float v : left) ASSERT_TRUE(std::isfinite(v));
+      for (float v : left) {
+        ASSERT_TRUE(std::isfinite(v));
+        if (v != 0.f) sounded.store(true, std::memory_order_relaxed);
+      }
       ++n;
       blocks.store(n);
     }
@@ -131,6 +135,8 @@ TEST(EngineStress, RenderAutomateApplyAndLoadAtOnce) {
   host.join();
   editor.join();
   EXPECT_GT(blocks.load(), 100);
+  EXPECT_TRUE(sounded.load()) << "loaded sounds were installed and played";
+  EXPECT_TRUE(synth.sound_ready());
   EXPECT_TRUE(synth.wait_for_loads(20000));
   fs::remove_all(dir);
 }
