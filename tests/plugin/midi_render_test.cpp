@@ -270,4 +270,44 @@ TEST_F(MidiRenderTest, TenThousandNoteOnsThenAllNoteOffsLeaveNoNoteHeld) {
   EXPECT_LT(rms(after.left, 0, after.left.size()), 1e-5);
 }
 
+// An offline render: the seed and the state first, the sound loaded before the first block.
+std::vector<float> seeded_render(float seed) {
+  std::string error;
+  auto plugin = vsthost::Plugin::load(VIMBLE_PLUGIN_PATH, &error);
+  if (!plugin) {
+    ADD_FAILURE() << error;
+    return {};
+  }
+  constexpr int32_t VENDOR_INDEX = vst2::fourcc("Vmbl");
+  plugin->set_sample_rate(RATE);
+  plugin->set_block_size(BLOCK);
+  plugin->vendor_specific(VENDOR_INDEX, 2, nullptr, seed);
+  plugin->set_chunk(state_text(
+      "\"grain.pan.controller.0\": {\"type\": \"random\", \"amount\": 1, \"walk\": 0,"
+      " \"spread\": 0.5}, \"grain.length.controller.0\": {\"type\": \"random\","
+      " \"amount\": 0.5, \"walk\": 0.5, \"spread\": 0.5},"));
+  plugin->resume();
+  plugin->start_process();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (plugin->vendor_specific(VENDOR_INDEX, 1) != 10) {  // Ready
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the sine did not load";
+      return {};
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  plugin->send_midi({note_on(64, 100)});
+  vsthost::StereoBuffer out = plugin->render(RATE, BLOCK);
+  out.left.insert(out.left.end(), out.right.begin(), out.right.end());
+  return out.left;
+}
+
+TEST(SeededMidiRenderTest, AHostSetSeedMakesRandomModulationRepeatable) {
+  const std::vector<float> first = seeded_render(7);
+  ASSERT_EQ(first.size(), 2u * RATE);
+  EXPECT_GT(rms(first, 0, first.size()), 0.01);
+  EXPECT_TRUE(first == seeded_render(7));
+  EXPECT_FALSE(first == seeded_render(8));
+}
+
 }  // namespace
