@@ -104,11 +104,18 @@ void render_step_scalar(Grain* const* grains, size_t count, const double* gate, 
 }
 
 bool cpu_has_avx2() noexcept {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+bool cpu_has_avx512() noexcept {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+         cpu_has_avx2();
 }
 
 RenderStepFn best_render_step() noexcept {
+  if (cpu_has_avx512()) return &render_step_avx512;
   return cpu_has_avx2() ? &render_step_avx2 : &render_step_scalar;
 }
 

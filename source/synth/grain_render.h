@@ -24,7 +24,11 @@ void render_step_scalar(Grain* const* grains, size_t count, const double* gate, 
 // The same results (bit for bit), four grains at a time with AVX2. Only on CPUs that have it.
 void render_step_avx2(Grain* const* grains, size_t count, const double* gate, float* left,
                       float* right) noexcept;
+// The same with AVX-512 (F and VL), eight grains at a time.
+void render_step_avx512(Grain* const* grains, size_t count, const double* gate, float* left,
+                        float* right) noexcept;
 bool cpu_has_avx2() noexcept;
+bool cpu_has_avx512() noexcept;
 // The fastest renderer this CPU runs.
 RenderStepFn best_render_step() noexcept;
 

@@ -79,9 +79,11 @@ TEST(RenderLoop, AnyBlockLengthGivesTheSameSamples) {
   }
 }
 
-// The vector renderer gives the scalar renderer's samples bit for bit.
-TEST(RenderLoop, VectorRendererMatchesTheReference) {
+// The vector renderers give the scalar renderer's samples bit for bit.
+TEST(RenderLoop, VectorRenderersMatchTheReference) {
   if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
+  const RenderStepFn vector_renderer[] = {&render_step_avx2, &render_step_avx512};
+  for (int kind = 0; kind < (cpu_has_avx512() ? 2 : 1); ++kind)
   for (unsigned channels : {1u, 2u, 3u}) {
     int index = 0;
     for (const auto* settings : {&DENSE, &EFFECTS, &FAR_DELAY, &NEAR_DELAY, &FOLD_AND_FLAT}) {
@@ -89,7 +91,7 @@ TEST(RenderLoop, VectorRendererMatchesTheReference) {
       testing::Rendered out[2];
       for (int vector = 0; vector < 2; ++vector) {
         auto synth = make_engine(sound);
-        synth->set_renderer(vector ? &render_step_avx2 : &render_step_scalar);
+        synth->set_renderer(vector ? vector_renderer[kind] : &render_step_scalar);
         apply(*synth, *settings);
         out[vector] = render(*synth, 30000, 512);
       }
@@ -98,7 +100,8 @@ TEST(RenderLoop, VectorRendererMatchesTheReference) {
       ASSERT_GT(energy, 1.0) << "channels " << channels << " setting " << index;
       for (int i = 0; i < 30000; ++i) {
         ASSERT_EQ(out[0].left[i], out[1].left[i])
-            << "channels " << channels << " setting " << index << " frame " << i;
+            << "renderer " << kind << " channels " << channels << " setting " << index
+            << " frame " << i;
         ASSERT_EQ(out[0].right[i], out[1].right[i])
             << "channels " << channels << " setting " << index << " frame " << i;
       }
