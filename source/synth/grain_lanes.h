@@ -30,11 +30,15 @@ struct Lanes {
 
   static V set1(double x) { return S::set1(x); }
 
+  // One field of every lane's grain, built in registers (a wide load of narrow stores would
+  // stall on store forwarding).
   template <class Field>
   static V gather(Grain* const* g, Field f) {
-    alignas(64) double a[N];
-    for (int j = 0; j < N; ++j) a[j] = f(*g[j]);
-    return S::load(a);
+    if constexpr (N == 4)
+      return S::set(f(*g[0]), f(*g[1]), f(*g[2]), f(*g[3]));
+    else
+      return S::set(f(*g[0]), f(*g[1]), f(*g[2]), f(*g[3]), f(*g[4]), f(*g[5]), f(*g[6]),
+                    f(*g[7]));
   }
 
   // smoothstep(x, low, high) for low < high (lanes where that fails are masked by the caller).
@@ -184,28 +188,25 @@ template <bool Distorts, bool Filters, bool Gate>
 void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* right) noexcept {
   const float* base[N];
   int channels[N];
+  bool shared_sound = true;  // every lane reads the same mono or stereo samples
   for (int j = 0; j < N; ++j) {
     base[j] = g[j]->view.samples;
     channels[j] = g[j]->view.channels;
+    shared_sound = shared_sound && base[j] == base[0] && channels[j] == channels[0];
   }
+  shared_sound = shared_sound && channels[0] <= 2;
   V pos = gather(g, [](const Grain& x) { return x.pos; });
   V inc = gather(g, [](const Grain& x) { return x.inc; });
   const V inc_step = gather(g, [](const Grain& x) { return x.inc_step; });
   const V wrap = gather(g, [](const Grain& x) { return static_cast<double>(x.wrap_frames); });
   V count = gather(g, [](const Grain& x) { return static_cast<double>(x.count); });
   const V length = gather(g, [](const Grain& x) { return static_cast<double>(x.length); });
-  const V attack_end = gather(g, [](const Grain& x) { return static_cast<double>(x.attack_end); });
-  const V decay_start =
-      gather(g, [](const Grain& x) { return static_cast<double>(x.decay_start); });
   V phase = gather(g, [](const Grain& x) { return x.env_phase; });
   V step = gather(g, [](const Grain& x) { return x.env_step; });
   V ec = gather(g, [](const Grain& x) { return x.env_cos; });
   V es = gather(g, [](const Grain& x) { return x.env_sin; });
   V rc = gather(g, [](const Grain& x) { return x.rot_cos; });
   V rs = gather(g, [](const Grain& x) { return x.rot_sin; });
-  const V dstep = gather(g, [](const Grain& x) { return x.decay_step; });
-  const V dc = gather(g, [](const Grain& x) { return x.decay_cos; });
-  const V ds = gather(g, [](const Grain& x) { return x.decay_sin; });
   const V gain_left = gather(g, [](const Grain& x) { return x.gain_left; });
   const V gain_right = gather(g, [](const Grain& x) { return x.gain_right; });
 
@@ -284,6 +285,15 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
     }
     envelope = ramp ? RAMP : flat ? FLAT : GENERAL;
   }
+  // What only the general envelope reads.
+  V attack_end{}, decay_start{}, dstep{}, dc{}, ds{};
+  if (envelope == GENERAL) {
+    attack_end = gather(g, [](const Grain& x) { return static_cast<double>(x.attack_end); });
+    decay_start = gather(g, [](const Grain& x) { return static_cast<double>(x.decay_start); });
+    dstep = gather(g, [](const Grain& x) { return x.decay_step; });
+    dc = gather(g, [](const Grain& x) { return x.decay_cos; });
+    ds = gather(g, [](const Grain& x) { return x.decay_sin; });
+  }
 
   alignas(64) double sends[STEP_FRAMES][4][N];  // [sample][L, gl, R, gr][lane]
   alignas(64) float out_left[STEP_FRAMES][N];
@@ -296,17 +306,22 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
     // Read: frame = pos truncated, t its fraction (pos is never negative here).
     const V whole = S::trunc(pos);
     const V t = S::sub(pos, whole);
-    alignas(64) int32_t frame[N];
-    S::store_int(whole, frame);
-    __m128 lo[N], hi[N];
-    for (int j = 0; j < N; ++j)
-      load_frames(base[j] + static_cast<ptrdiff_t>(frame[j]) * channels[j], channels[j], lo[j],
-                  hi[j]);
-    F l0, r0, l1, r1, l2, r2, l3, r3;
-    S::transpose(lo, l0, r0, l1, r1);
-    S::transpose(hi, l2, r2, l3, r3);
-    V l = interpolate(l0, l1, l2, l3, t);
-    V r = interpolate(r0, r1, r2, r3, t);
+    V l, r;
+    if (S::GATHERS && shared_sound) {
+      S::read_shared(base[0], channels[0], whole, t, l, r);
+    } else {
+      alignas(64) int32_t frame[N];
+      S::store_int(whole, frame);
+      __m128 lo[N], hi[N];
+      for (int j = 0; j < N; ++j)
+        load_frames(base[j] + static_cast<ptrdiff_t>(frame[j]) * channels[j], channels[j], lo[j],
+                    hi[j]);
+      F l0, r0, l1, r1, l2, r2, l3, r3;
+      S::transpose(lo, l0, r0, l1, r1);
+      S::transpose(hi, l2, r2, l3, r3);
+      l = interpolate(l0, l1, l2, l3, t);
+      r = interpolate(r0, r1, r2, r3, t);
+    }
 
     // Advance and wrap.
     pos = S::add(pos, inc);
@@ -448,16 +463,6 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
     x.rot_cos = a_rc[j];
     x.rot_sin = a_rs[j];
     x.count = std::min(start_count + STEP_FRAMES, x.length);
-    // The next step's frames, which the hardware cannot guess for a thousand streams.
-    {
-      const double next = x.pos + STEP_FRAMES * x.inc;
-      const int32_t a = static_cast<int32_t>(x.pos), b = static_cast<int32_t>(next);
-      const int32_t f = std::clamp(std::min(a, b), 0, x.wrap_frames);
-      const int32_t to = std::clamp(std::max(a, b) + 4, 0, x.wrap_frames + 4);
-      const float* p = base[j] + static_cast<ptrdiff_t>(f) * channels[j];
-      const float* q = base[j] + static_cast<ptrdiff_t>(to) * channels[j];
-      for (; p <= q; p += 16) _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
-    }
     if (bad_lanes & (1 << j)) {
       x.count = x.length;
       x.pos = 0.0;

@@ -25,10 +25,13 @@ struct Avx2 {
   using M = __m256d;  // all bits set in a lane that holds
   using F = __m128;
   static constexpr int N = 4;
+  static constexpr bool GATHERS = false;
+  static void read_shared(const float*, int, V, V, V&, V&) {}
 
   static V set1(double x) { return _mm256_set1_pd(x); }
   static V zero() { return _mm256_setzero_pd(); }
   static V load(const double* a) { return _mm256_load_pd(a); }
+  static V set(double a, double b, double c, double d) { return _mm256_setr_pd(a, b, c, d); }
   static void store(V v, double* a) { _mm256_store_pd(a, v); }
   static V add(V a, V b) { return _mm256_add_pd(a, b); }
   static V sub(V a, V b) { return _mm256_sub_pd(a, b); }

@@ -31,10 +31,62 @@ struct Avx512 {
   using M = __mmask8;
   using F = __m256;
   static constexpr int N = 8;
+  static constexpr bool GATHERS = true;
+
+  // The 4-point reads of eight grains that share one sound, gathered as [L of every lane,
+  // R of every lane] per frame, and their interpolation for both channels at once: the same
+  // single-precision coefficients and double-precision polynomial as the other readers.
+  static void read_shared(const float* samples, int channels, V whole, V t, V& l, V& r) {
+    const __m256i frame = _mm512_cvttpd_epi32(whole);
+    const __m256i first = _mm256_mullo_epi32(frame, _mm256_set1_epi32(channels));
+    const __m256i second = _mm256_add_epi32(first, _mm256_set1_epi32(channels - 1));
+    __m512i index = _mm512_inserti64x4(_mm512_castsi256_si512(first), second, 1);
+    const __m512i next = _mm512_set1_epi32(channels);
+    const __m512 x0 = _mm512_i32gather_ps(index, samples, 4);
+    index = _mm512_add_epi32(index, next);
+    const __m512 x1 = _mm512_i32gather_ps(index, samples, 4);
+    index = _mm512_add_epi32(index, next);
+    const __m512 x2 = _mm512_i32gather_ps(index, samples, 4);
+    index = _mm512_add_epi32(index, next);
+    const __m512 x3 = _mm512_i32gather_ps(index, samples, 4);
+    const __m512 c1 = _mm512_sub_ps(x2, x0);
+    const __m512 c2 = _mm512_add_ps(_mm512_sub_ps(x0, _mm512_mul_ps(_mm512_set1_ps(2.0f), x1)), x2);
+    const __m512 c3 = _mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(3.0f), _mm512_sub_ps(x0, x3)),
+                                    _mm512_mul_ps(_mm512_set1_ps(9.0f), _mm512_sub_ps(x2, x1)));
+    const __m512 c4 = _mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(5.0f), _mm512_sub_ps(x3, x0)),
+                                    _mm512_mul_ps(_mm512_set1_ps(15.0f), _mm512_sub_ps(x1, x2)));
+    const __m512 c5 = _mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(2.0f), _mm512_sub_ps(x0, x3)),
+                                    _mm512_mul_ps(_mm512_set1_ps(6.0f), _mm512_sub_ps(x2, x1)));
+    const V half_t = mul(set1(0.5), t);
+    l = polynomial<false>(x1, c1, c2, c3, c4, c5, t, half_t);
+    r = polynomial<true>(x1, c1, c2, c3, c4, c5, t, half_t);
+  }
+
+  // One channel's half of [L lanes, R lanes].
+  template <bool Right>
+  static F half(__m512 v) {
+    if constexpr (Right)
+      return _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1));
+    else
+      return _mm512_castps512_ps256(v);
+  }
+  template <bool Right>
+  static V polynomial(__m512 x1, __m512 c1, __m512 c2, __m512 c3, __m512 c4, __m512 c5, V t,
+                      V half_t) {
+    V poly = mul(t, widen(half<Right>(c5)));
+    poly = mul(t, add(widen(half<Right>(c4)), poly));
+    poly = mul(t, add(widen(half<Right>(c3)), poly));
+    poly = mul(t, add(widen(half<Right>(c2)), poly));
+    poly = add(widen(half<Right>(c1)), poly);
+    return add(widen(half<Right>(x1)), mul(half_t, poly));
+  }
 
   static V set1(double x) { return _mm512_set1_pd(x); }
   static V zero() { return _mm512_setzero_pd(); }
   static V load(const double* a) { return _mm512_load_pd(a); }
+  static V set(double a, double b, double c, double d, double e, double f, double g, double h) {
+    return _mm512_setr_pd(a, b, c, d, e, f, g, h);
+  }
   static void store(V v, double* a) { _mm512_store_pd(a, v); }
   static V add(V a, V b) { return _mm512_add_pd(a, b); }
   static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
