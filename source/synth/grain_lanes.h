@@ -369,7 +369,7 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
     }
 
     // A lane that turns non-finite stops adding from that sample on.
-    const M live_before = S::lt(count, length);
+    const M live_before = all_live ? S::all_lanes() : S::lt(count, length);
     bad = S::either(bad, S::both(live_before, S::unordered(S::sub(l, l), S::sub(r, r))));
     const M live = S::unless(bad, live_before);
 
@@ -416,7 +416,7 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
     // Output, summed after the loop: lanes that do not sound add -0, which changes no sum.
     S::store_float(clipping(S::mul(gl, l)), live, !all_live || S::any(bad), out_left[i]);
     S::store_float(clipping(S::mul(gr, r)), live, !all_live || S::any(bad), out_right[i]);
-    count = S::add(count, set1(1.0));
+    if (envelope == GENERAL || !all_live) count = S::add(count, set1(1.0));
   }
 
   // Sum the lanes into the outputs grain after grain, as the reference does per sample: four

@@ -55,6 +55,7 @@ struct Avx2 {
   static M either(M a, M b) { return _mm256_or_pd(a, b); }
   static M unless(M not_these, M a) { return _mm256_andnot_pd(not_these, a); }
   static M no_lanes() { return _mm256_setzero_pd(); }
+  static M all_lanes() { return _mm256_castsi256_pd(_mm256_set1_epi64x(-1)); }
   static V pick(M mask, V a, V b) { return _mm256_blendv_pd(b, a, mask); }
   static int bits(M m) { return _mm256_movemask_pd(m); }
   static bool any(M m) { return bits(m) != 0; }

@@ -112,6 +112,7 @@ struct Avx512 {
   static M either(M a, M b) { return static_cast<M>(a | b); }
   static M unless(M not_these, M a) { return static_cast<M>(a & ~not_these); }
   static M no_lanes() { return 0; }
+  static M all_lanes() { return 0xFF; }
   static V pick(M mask, V a, V b) { return _mm512_mask_blend_pd(mask, b, a); }
   static int bits(M m) { return m; }
   static bool any(M m) { return m != 0; }
