@@ -180,12 +180,14 @@ struct Lanes {
   }
 
   template <bool Distorts, bool Filters, bool Gate>
-  static void render(Grain* const* g, const double* gate, float* left, float* right) noexcept;
+  static void render(Grain* const* g, const double* gate, bool far_sends, float* left,
+                     float* right) noexcept;
 };
 
 template <class S>
 template <bool Distorts, bool Filters, bool Gate>
-void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* right) noexcept {
+void Lanes<S>::render(Grain* const* g, const double* gate, bool far_sends, float* left,
+                      float* right) noexcept {
   const float* base[N];
   int channels[N];
   bool shared_sound = true;  // every lane reads the same mono or stereo samples
@@ -296,6 +298,22 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
   }
 
   alignas(64) double sends[STEP_FRAMES][4][N];  // [sample][L, gl, R, gr][lane]
+  // Sends whose writes cannot reach what this step reads (far_sends) are computed in the lanes
+  // and only written afterwards, in the reference's order; the others run one by one.
+  const bool lane_sends = any_send && far_sends;
+  DelayBuffer* line = nullptr;
+  V fb{}, send{}, lpole{}, lgain{}, llevel{};
+  M send_on{};
+  int send_bits[STEP_FRAMES] = {};
+  if (lane_sends) {
+    for (int j = 0; j < N && !line; ++j) line = g[j]->delay.active() ? g[j]->delay.buffer : nullptr;
+    fb = gather(g, [](const Grain& x) { return x.delay.feedback; });
+    send = gather(g, [](const Grain& x) { return x.delay.send; });
+    send_on = S::neq(send, S::zero());
+    lpole = gather(g, [](const Grain& x) { return x.delay.limiter.pole; });
+    lgain = gather(g, [](const Grain& x) { return x.delay.limiter.gain_in; });
+    llevel = gather(g, [](const Grain& x) { return x.delay.limiter.level; });
+  }
   alignas(64) float out_left[STEP_FRAMES][N];
   alignas(64) float out_right[STEP_FRAMES][N];
   M bad = S::no_lanes();
@@ -406,7 +424,24 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
     if constexpr (Gate) e = S::mul(e, set1(gate[i]));
     const V gl = S::mul(gain_left, e);
     const V gr = S::mul(gain_right, e);
-    if (any_send) {
+    if (lane_sends) {
+      // Delay::generate, up to its write: the frame after this one, read by every lane alike.
+      uint32_t at = 2 * static_cast<uint32_t>(i) + line->pos;
+      if (at >= line->size) at -= line->size;
+      const V read_left = set1(line->data[at + 2]), read_right = set1(line->data[at + 3]);
+      const V wl = S::mul(S::mul(fb, S::add(l, read_left)), gl);
+      const V wr = S::mul(S::mul(fb, S::add(r, read_right)), gr);
+      const V x = S::mul(set1(1.2), S::add(wl, wr));
+      const V p = S::add(S::mul(lpole, llevel), S::mul(lgain, S::mul(x, x)));
+      const M sending = S::both(live, send_on);
+      llevel = S::pick(sending, p, llevel);
+      const M loud = S::both(sending, S::gt(p, set1(1.0)));
+      const V lim =
+          S::any(loud) ? S::pick(loud, S::div(set1(1.0), S::sqrt(p)), set1(1.0)) : set1(1.0);
+      S::store(S::mul(S::mul(send, lim), wl), sends[i][0]);
+      S::store(S::mul(S::mul(send, lim), wr), sends[i][1]);
+      send_bits[i] = S::bits(sending);
+    } else if (any_send) {
       S::store(l, sends[i][0]);
       S::store(gl, sends[i][1]);
       S::store(r, sends[i][2]);
@@ -451,6 +486,8 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
   S::store(rc, a_rc);
   S::store(rs, a_rs);
   const int bad_lanes = S::bits(bad);
+  alignas(64) double a_level[N];
+  if (lane_sends) S::store(llevel, a_level);
   for (int j = 0; j < N; ++j) {
     Grain& x = *g[j];
     const int start_count = x.count;
@@ -463,11 +500,28 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
     x.rot_cos = a_rc[j];
     x.rot_sin = a_rs[j];
     x.count = std::min(start_count + STEP_FRAMES, x.length);
+    if (lane_sends) x.delay.limiter.level = a_level[j];
     if (bad_lanes & (1 << j)) {
       x.count = x.length;
       x.pos = 0.0;
     }
-    if (any_send && x.delay.active()) {
+    if (lane_sends && x.delay.active()) {
+      // Delay::generate's write, lane after lane as the reference writes grain after grain.
+      const uint32_t size = line->size, at = line->pos;
+      double* data = line->data.data();
+      for (int i = 0; i < STEP_FRAMES; ++i) {
+        if (!(send_bits[i] & (1 << j))) continue;
+        uint64_t w = 2 * static_cast<uint64_t>(static_cast<uint32_t>(i) + x.delay.offset) + at;
+        if (w >= size) w %= size;
+        const double al = sends[i][0][j], ar = sends[i][1][j];
+        data[w] += al;
+        data[w + 1] += ar;
+        if (w <= 3) {
+          data[w + size] += al;
+          data[w + size + 1] += ar;
+        }
+      }
+    } else if (any_send && x.delay.active()) {
       const int n = std::min(STEP_FRAMES, x.length - start_count);
       for (int i = 0; i < n; ++i) {
         const double sl = sends[i][0][j], sr = sends[i][2][j];
@@ -522,7 +576,8 @@ void Lanes<S>::render(Grain* const* g, const double* gate, float* left, float* r
 inline bool lane_ready(const Grain& g) noexcept { return !g.finished() && !g.folds(); }
 
 template <class S, bool Gate>
-void render_lanes_dispatch(Grain* const* g, const double* gate, float* left, float* right) noexcept {
+void render_lanes_dispatch(Grain* const* g, const double* gate, bool far, float* left,
+                           float* right) noexcept {
   bool d = false, f = false;
   for (int j = 0; j < S::N; ++j) {
     d = d || g[j]->distorts();
@@ -530,13 +585,13 @@ void render_lanes_dispatch(Grain* const* g, const double* gate, float* left, flo
   }
   using L = Lanes<S>;
   if (d && f)
-    L::template render<true, true, Gate>(g, gate, left, right);
+    L::template render<true, true, Gate>(g, gate, far, left, right);
   else if (d)
-    L::template render<true, false, Gate>(g, gate, left, right);
+    L::template render<true, false, Gate>(g, gate, far, left, right);
   else if (f)
-    L::template render<false, true, Gate>(g, gate, left, right);
+    L::template render<false, true, Gate>(g, gate, far, left, right);
   else
-    L::template render<false, false, Gate>(g, gate, left, right);
+    L::template render<false, false, Gate>(g, gate, far, left, right);
 }
 
 // One step of every grain: S::N grains at a time where they all can, else one by one. With
@@ -546,6 +601,15 @@ template <class S>
 size_t render_step_lanes(Grain* const* grains, size_t count, const double* gate, float* left,
                          float* right, bool remainder = true) noexcept {
   constexpr size_t N = S::N;
+  // Whether no send of this step can write where this step reads (frames 1..8 ahead of the
+  // line's read position): then the lanes may read the line before any grain writes.
+  bool far = true;
+  for (size_t j = 0; j < count && far; ++j) {
+    const Delay& d = grains[j]->delay;
+    if (!d.active() || grains[j]->finished()) continue;
+    const double frames = d.buffer->size / 2;
+    far = d.offset >= 9.0 && d.offset <= frames - 8.0;
+  }
   size_t k = 0;
   while (k + N <= count) {
     // Two batches ahead: their records and the frames they read first, which would otherwise
@@ -564,9 +628,9 @@ size_t render_step_lanes(Grain* const* grains, size_t count, const double* gate,
     for (size_t j = 0; j < N && ready; ++j) ready = lane_ready(*g[j]);
     if (ready) {
       if (gate)
-        render_lanes_dispatch<S, true>(g, gate, left, right);
+        render_lanes_dispatch<S, true>(g, gate, far, left, right);
       else
-        render_lanes_dispatch<S, false>(g, gate, left, right);
+        render_lanes_dispatch<S, false>(g, gate, far, left, right);
       k += N;
     } else {
       render_grain_scalar(*grains[k], gate, left, right);
