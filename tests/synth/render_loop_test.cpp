@@ -2,6 +2,7 @@
 // scalar and vector renderers.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "engine_fixture.h"
@@ -108,6 +109,31 @@ TEST(RenderLoop, VectorRenderersMatchTheReference) {
       ++index;
     }
   }
+}
+
+// A sound with samples that are not numbers (a damaged float file) makes the grains that read
+// them non-finite: those grains stop, nothing that is not a number reaches the output, the rest
+// plays on, and the renderers still agree.
+TEST(RenderLoop, GrainsThatTurnNonFiniteAreStopped) {
+  auto sound = make_sound(20000);
+  for (int i = 3000; i < 3010; ++i) sound->samples[2 * i] = std::nanf("");
+  sound->samples[2 * 9000 + 1] = INFINITY;
+  const std::vector<Setting> settings = {{4, 400}, {5, 50}, {18, 0.5}, {24, 0.9}, {23, 5}};
+  testing::Rendered out[2];
+  for (int vector = 0; vector < 2; ++vector) {
+    auto synth = make_engine(sound);
+    if (!vector) synth->set_renderer(&render_step_scalar);
+    apply(*synth, settings);
+    out[vector] = render(*synth, 20000, 256);
+  }
+  double energy = 0;
+  for (int i = 0; i < 20000; ++i) {
+    ASSERT_TRUE(std::isfinite(out[0].left[i]) && std::isfinite(out[0].right[i])) << i;
+    ASSERT_EQ(out[0].left[i], out[1].left[i]) << i;
+    ASSERT_EQ(out[0].right[i], out[1].right[i]) << i;
+    if (i > 12000) energy += out[0].left[i] * out[0].left[i];
+  }
+  EXPECT_GT(energy, 1.0) << "grains after the damaged frames still sound";
 }
 
 }  // namespace
