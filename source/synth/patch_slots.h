@@ -3,6 +3,7 @@
 //   PatchSlots slots;
 //   slots.resize(130);                      // before any reader runs
 //   slots.replace(1, patch);                // UI thread: slot 1 now holds a copy of patch
+//   slots.edit(2, [](Patch& p) { p.soundfile = L"rain.wav"; });  // UI thread: a changed copy
 //   {
 //     auto reading = slots.read();          // any thread, real-time safe
 //     const Patch& p = slots[1];            // stays valid while `reading` lives
@@ -19,6 +20,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "synth/patch.h"
@@ -63,6 +65,14 @@ class PatchSlots {
   // Writer thread: slot i (i < size()) holds patch from now on; readers that started before
   // keep the old snapshot until they end.
   void replace(size_t i, Patch patch);
+  // Writer thread: slot i (i < size()) becomes a copy of its patch as change(Patch&) leaves it.
+  template <class F>
+  void edit(size_t i, F&& change) {
+    if (i >= size_) return;
+    Patch patch = (*this)[i];
+    change(patch);
+    replace(i, std::move(patch));
+  }
 
  private:
   // Frees the retired snapshots when no reader can still hold one.

@@ -51,6 +51,13 @@ TEST(PatchSlots, AReaderKeepsTheSnapshotItStartedWith) {
   slots.replace(2, patch_with(40));
   EXPECT_EQ(slots[2].params[4].value, 40);
   EXPECT_EQ(slots.index_of(slots[2]), 2);
+  // An edit is a changed copy: the rest of the patch stays.
+  const Patch* before = &slots[2];
+  slots.edit(2, [](Patch& p) { p.soundfile = L"edited.wav"; });
+  EXPECT_NE(&slots[2], before);
+  EXPECT_EQ(slots[2].soundfile, L"edited.wav");
+  EXPECT_EQ(slots[2].params[4].value, 40);
+  slots.edit(4, [](Patch& p) { p.soundfile = L"nowhere"; });  // beyond the slots: ignored
 }
 
 TEST(PatchSlots, ReadersOnAnotherThreadSeeWholePatches) {
