@@ -38,17 +38,36 @@ struct Avx512 {
   // single-precision coefficients and double-precision polynomial as the other readers.
   static void read_shared(const float* samples, int channels, V whole, V t, V& l, V& r) {
     const __m256i frame = _mm512_cvttpd_epi32(whole);
-    const __m256i first = _mm256_mullo_epi32(frame, _mm256_set1_epi32(channels));
-    const __m256i second = _mm256_add_epi32(first, _mm256_set1_epi32(channels - 1));
-    __m512i index = _mm512_inserti64x4(_mm512_castsi256_si512(first), second, 1);
-    const __m512i next = _mm512_set1_epi32(channels);
-    const __m512 x0 = _mm512_i32gather_ps(index, samples, 4);
-    index = _mm512_add_epi32(index, next);
-    const __m512 x1 = _mm512_i32gather_ps(index, samples, 4);
-    index = _mm512_add_epi32(index, next);
-    const __m512 x2 = _mm512_i32gather_ps(index, samples, 4);
-    index = _mm512_add_epi32(index, next);
-    const __m512 x3 = _mm512_i32gather_ps(index, samples, 4);
+    __m512 x0, x1, x2, x3;
+    if (channels == 2) {
+      // A stereo frame is 8 bytes: gather whole frames, then put L before R.
+      const double* frames = reinterpret_cast<const double*>(samples);
+      const __m512i order = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+      const __m256i one = _mm256_set1_epi32(1);
+      auto read = [&](__m256i at) {
+        return _mm512_permutexvar_ps(order, _mm512_castpd_ps(_mm512_i32gather_pd(at, frames, 8)));
+      };
+      __m256i at = frame;
+      x0 = read(at);
+      at = _mm256_add_epi32(at, one);
+      x1 = read(at);
+      at = _mm256_add_epi32(at, one);
+      x2 = read(at);
+      at = _mm256_add_epi32(at, one);
+      x3 = read(at);
+    } else {
+      const __m256i first = _mm256_mullo_epi32(frame, _mm256_set1_epi32(channels));
+      const __m256i second = _mm256_add_epi32(first, _mm256_set1_epi32(channels - 1));
+      __m512i index = _mm512_inserti64x4(_mm512_castsi256_si512(first), second, 1);
+      const __m512i next = _mm512_set1_epi32(channels);
+      x0 = _mm512_i32gather_ps(index, samples, 4);
+      index = _mm512_add_epi32(index, next);
+      x1 = _mm512_i32gather_ps(index, samples, 4);
+      index = _mm512_add_epi32(index, next);
+      x2 = _mm512_i32gather_ps(index, samples, 4);
+      index = _mm512_add_epi32(index, next);
+      x3 = _mm512_i32gather_ps(index, samples, 4);
+    }
     const __m512 c1 = _mm512_sub_ps(x2, x0);
     const __m512 c2 = _mm512_add_ps(_mm512_sub_ps(x0, _mm512_mul_ps(_mm512_set1_ps(2.0f), x1)), x2);
     const __m512 c3 = _mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(3.0f), _mm512_sub_ps(x0, x3)),
