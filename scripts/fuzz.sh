@@ -22,7 +22,7 @@ for name in "${names[@]}"; do
   (cd "$work" && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
       "$root/build-fuzz/bin/fuzz_$name" -max_total_time="$seconds" -rss_limit_mb=4096 corpus \
       >"$work/log" 2>&1) || status=$?
-  tail -4 "$work/log"
+  grep -E "^Done [0-9]+ runs" "$work/log" || tail -4 "$work/log"
   if [ "$status" -ne 0 ]; then
     echo "fuzz_$name found a fault; its log:" >&2
     tail -60 "$work/log" >&2
