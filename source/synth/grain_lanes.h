@@ -509,10 +509,13 @@ void Lanes<S>::render(Grain* const* g, const double* gate, bool far_sends, float
       // Delay::generate's write, lane after lane as the reference writes grain after grain.
       const uint32_t size = line->size, at = line->pos;
       double* data = line->data.data();
+      // The reference's 2 * floor(i + offset) + pos, modulo size: floor(i + offset) is
+      // i + floor(offset) for a whole i and a non-negative offset below 2^52.
+      const uint64_t first = (2 * static_cast<uint64_t>(x.delay.offset) + at) % size;
       for (int i = 0; i < STEP_FRAMES; ++i) {
         if (!(send_bits[i] & (1 << j))) continue;
-        uint64_t w = 2 * static_cast<uint64_t>(static_cast<uint32_t>(i) + x.delay.offset) + at;
-        if (w >= size) w %= size;
+        uint64_t w = first + 2 * static_cast<uint64_t>(i);
+        if (w >= size) w -= size;
         const double al = sends[i][0][j], ar = sends[i][1][j];
         data[w] += al;
         data[w + 1] += ar;
