@@ -233,11 +233,13 @@ void Synth::render_step(float* left, float* right) noexcept {
 
   const double* gate = nullptr;
   if (midi.enabled) {
-    // The first envelope gates the grains: its value i samples into the step, squared.
+    // The first envelope gates the grains: its value i samples into the step, squared. Its
+    // clock runs at twice the output's speed (an 8-frame update advances it by 16 frames), so
+    // i output samples are 2i frames of its glide; so the gate continues without steps.
     const MidiStatus::ADSR& adsr = midi.adsr1;
     for (int i = 0; i < STEP_FRAMES; ++i) {
       const double a = adsr.state == MidiStatus::ADSR::Waiting ? double(adsr.output.current)
-                                                               : adsr.output.sample_value(i);
+                                                               : adsr.output.sample_value(2.0 * i);
       gate_[i] = a * a;
     }
     gate = gate_;
