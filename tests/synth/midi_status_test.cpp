@@ -3,13 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <new>
 #include <random>
 #include <vector>
 
+#include "audio/sound_analysis_pack.h"
 #include "synth/synth.h"
 
 // Allocation counting for this test program: every operator new goes through here, and the
@@ -371,6 +375,48 @@ TEST_F(MidiStatusTest, EventsOtherThanNotesAreIgnored) {
   EXPECT_TRUE(midi.notes.empty());
   EXPECT_EQ(midi.adsr1.state, MidiStatus::ADSR::Idle);
   EXPECT_TRUE(midi.enabled);
+}
+
+}  // namespace
+}  // namespace korvel::vimble
+
+namespace korvel::vimble {
+namespace {
+
+// The engine gates its grains with the square of the first envelope: over a constant sound the
+// output during the attack follows that curve sample by sample, without steps at the updates.
+TEST(MidiGateTest, TheAttackGatesTheGrainsWithoutSteps) {
+  auto pack = std::make_shared<audio::SoundPack>(L"constant");
+  const size_t frames = 44100;
+  pack->format.samplerate = 44100;
+  pack->format.channels = 2;
+  pack->framecount = frames;
+  pack->samples.assign((frames + audio::SoundPack::GUARD_FRAMES) * 2, 0.5f);
+  pack->status = audio::SoundPack::Ready;
+
+  auto synth = std::make_unique<Synth>();
+  synth->set_framerate(FRAMERATE);
+  synth->set_sound(pack);
+  synth->start();
+  std::vector<float> left(256), right(256);
+  auto render = [&] {
+    std::fill(left.begin(), left.end(), 0.f);
+    std::fill(right.begin(), right.end(), 0.f);
+    float* outputs[2] = {left.data(), right.data()};
+    synth->generate(outputs, outputs, 256);
+  };
+  for (int block = 0; block < 100; ++block) render();
+  ASSERT_GT(std::fabs(left[100]), 0.05);
+
+  synth->midi_event(note_on(60, 127));
+  render();
+  // The attack takes 275 frames on the double-speed clock; look at its first 240.
+  double largest = 0;
+  for (size_t i = 2; i < 240; ++i) {
+    largest = std::max(largest, std::fabs(double(left[i]) - 2 * left[i - 1] + left[i - 2]));
+  }
+  EXPECT_LT(largest, 1e-3);
+  EXPECT_GT(left[239], left[100]);
 }
 
 }  // namespace
