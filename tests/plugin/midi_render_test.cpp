@@ -25,9 +25,17 @@ constexpr int BLOCK = 256;
 // 441 Hz: exactly 100 frames per period, so the two-second sound loops without a seam.
 constexpr double SINE_HZ = 441;
 
-// A two-second stereo 16-bit sine written once per test program.
+// A two-second stereo 16-bit sine written once per test program and removed at its end.
+struct TemporaryFile {
+  std::string path;
+  ~TemporaryFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+};
+
 const std::string& sine_path() {
-  static const std::string path = [] {
+  static const TemporaryFile file{[] {
     const auto file = std::filesystem::temp_directory_path() /
                       ("vimble-midi-sine-" + std::to_string(::getpid()) + ".wav");
     const uint32_t frames = 2 * RATE;
@@ -56,8 +64,8 @@ const std::string& sine_path() {
     u32(data_bytes);
     out.write(reinterpret_cast<const char*>(samples.data()), data_bytes);
     return file.string();
-  }();
-  return path;
+  }()};
+  return file.path;
 }
 
 // The working patch: plain grains over the sine (play rate 1 and unchanged pitch, so that
