@@ -234,7 +234,7 @@ intptr_t Processor::vendorSpecific(int32_t index, intptr_t value, void*, float o
   switch (value) {
     case VENDOR_LOAD_STATUS: return synth_.load_status();
     case VENDOR_SET_SEED:
-      if (!(opt >= 0.f)) return 0;
+      if (!(opt >= 0.f && opt < 4294967296.f)) return 0;  // a whole number a seed can hold
       synth_.params.set_random_seed(static_cast<uint32_t>(opt));
       return 1;
     default: return 0;
