@@ -2,11 +2,13 @@
 #pragma once
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
 #include "synth/amplitude.h"
 #include "synth/delay_buffer.h"
+#include "synth/inverse_sqrt.h"
 
 namespace korvel::vimble {
 
@@ -44,7 +46,7 @@ class Delay {
     const double wl = feedback * (left + data[r + 2]) * gain_left;
     const double wr = feedback * (right + data[r + 3]) * gain_right;
     const double p = limiter.generate(1.2 * (wl + wr));
-    const double lim = p > 1.0 ? 1.0 / std::sqrt(p) : 1.0;
+    const double lim = p > 1.0 ? limit(p) : 1.0;
     // offset counts values and is doubled again here: an echo lands 2 x frames later.
     uint64_t w = 2 * static_cast<uint64_t>(i + offset) + line.pos;
     if (w >= size) w %= size;
@@ -57,6 +59,9 @@ class Delay {
       data[w + size + 1] += ar;
     }
   }
+
+  // 1/sqrt(p) for a level p > 1 (0 for an infinite one).
+  static double limit(double p) noexcept { return p <= DBL_MAX ? inverse_sqrt(p) : 0.0; }
 
   double offset = 1.0;  // write distance, in values
   double feedback = 0.0;

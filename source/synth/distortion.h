@@ -6,7 +6,6 @@
 #include <numbers>
 
 #include "synth/bitcrush.h"
-#include "synth/utility.h"
 
 namespace korvel::vimble {
 
@@ -25,8 +24,18 @@ class Distortion {
     if (k < 0.0) return std::sin(k * x * std::numbers::pi / 2.0);
     const double a = std::fabs(k * x);
     if (a <= 0.9) return k * x;
-    const double y = a < 1.0 ? smoothstep(a, 0.8, 1.0) : 1.0;
+    const double y = a < 1.0 ? knee(a) : 1.0;
     return x < 0.0 ? -y : y;
+  }
+
+  // The clip's knee, smoothstep(a, 0.8, 1) for 0.9 < a < 1, with the division by the knee's
+  // width done as a multiplication by its inverse.
+  static constexpr double KNEE_LOW = 0.8;
+  static constexpr double KNEE_WIDTH = 1.0 - KNEE_LOW;
+  static constexpr double KNEE_SCALE = 1.0 / KNEE_WIDTH;
+  static double knee(double a) noexcept {
+    const double u = (a - KNEE_LOW) * KNEE_SCALE;
+    return KNEE_LOW + KNEE_WIDTH * u * u * (3.0 - 2.0 * u);
   }
 
   void generate(double& left, double& right) noexcept {

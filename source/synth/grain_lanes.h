@@ -11,11 +11,13 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
 
 #include "synth/grain_render.h"
+#include "synth/inverse_sqrt.h"
 #include "synth/utility.h"
 
 namespace korvel::vimble {
@@ -65,13 +67,31 @@ struct Lanes {
     return S::pick(S::ge(S::absolute(S::sub(y, t)), set1(0.5)), away, t);
   }
 
+  // inverse_sqrt of inverse_sqrt.h, step by step the same operations.
+  __attribute__((always_inline)) static V inverse_sqrt(V x) {
+    const V half_x = S::mul(set1(0.5), x);
+    V y = S::inverse_sqrt_guess(x);
+#pragma GCC unroll 8
+    for (int i = 0; i < INVERSE_SQRT_STEPS; ++i)
+      y = S::mul(y, S::sub(set1(1.5), S::mul(S::mul(half_x, y), y)));
+    return y;
+  }
+  __attribute__((always_inline)) static M inverse_sqrt_applies(V x) {
+    return S::both(S::ge(x, set1(DBL_MIN)), S::le(x, set1(DBL_MAX)));
+  }
+
   // The clip (k > 0) boost of Distortion::shape; folding grains never reach the lanes.
   __attribute__((always_inline)) static V clip_shape(V k, V x) {
     const V kx = S::mul(k, x);
     const V a = S::absolute(kx);
     const M linear = S::le(a, set1(0.9));
     if (S::all(linear)) return kx;
-    V y = S::pick(S::lt(a, set1(1.0)), smoothstep(a, set1(0.8), set1(1.0)), set1(1.0));
+    // Distortion::knee.
+    const V u = S::mul(S::sub(a, set1(Distortion::KNEE_LOW)), set1(Distortion::KNEE_SCALE));
+    const V knee = S::add(set1(Distortion::KNEE_LOW),
+                          S::mul(S::mul(S::mul(set1(Distortion::KNEE_WIDTH), u), u),
+                                 S::sub(set1(3.0), S::mul(set1(2.0), u))));
+    V y = S::pick(S::lt(a, set1(1.0)), knee, set1(1.0));
     y = S::pick(S::lt(x, S::zero()), S::negate(y), y);
     return S::pick(linear, kx, y);
   }
@@ -82,22 +102,48 @@ struct Lanes {
     V position[2], last[2];
   };
 
-  __attribute__((always_inline)) static V crush_step(Crush& c, int ch, V x) {
+  // Bitcrush::generate in three parts: the quantisation, the glide's state (the level last
+  // reached and the moving position, carried from sample to sample), then the glide's output.
+  struct CrushGlide {
+    V x, q, last, np;
+    M up, moving;
+  };
+
+  __attribute__((always_inline)) static V crush_quantise(const Crush& c, V x) {
     V y = S::mul(x, c.levels);
     const V push = S::pick(S::lt(y, S::zero()), S::negate(c.bias), c.bias);
     y = S::pick(S::lt(S::absolute(y), set1(1.0)), S::add(y, push), y);
-    const V q = round(y);
-    const V stepped = S::mul(q, c.inv);
+    return round(y);
+  }
+
+  __attribute__((always_inline)) static void crush_state_step(Crush& c, int ch, CrushGlide& s) {
+    const V q = s.q;
     const V last = c.last[ch];
     const V p = S::mul(c.levels, c.position[ch]);
     const M up = S::gt(q, last), down = S::lt(q, last);
     const M moving = S::unless(c.hard, S::both(c.on, S::either(up, down)));
-    if (!S::any(moving)) return S::pick(c.on, stepped, x);
+    s.last = last;
+    s.up = up;
+    s.moving = moving;
+    if (!S::any(moving)) return;
     const V pu = S::add(p, S::mul(c.slew, S::sub(q, last)));
     const V pd = S::sub(p, S::mul(c.slew, S::sub(last, q)));
     const V np = S::pick(up, pu, pd);
+    s.np = np;
+    const M reached = S::either(S::both(up, S::ge(pu, q)), S::both(down, S::le(pd, q)));
+    c.last[ch] = S::pick(S::both(moving, reached), q, last);
+    c.position[ch] = S::pick(moving, S::mul(np, c.inv), c.position[ch]);
+  }
+
+  __attribute__((always_inline)) static V crush_output(const Crush& c, const CrushGlide& s) {
+    const V stepped = S::mul(s.q, c.inv);
+    const M moving = s.moving;
+    if (!S::any(moving)) return S::pick(c.on, stepped, s.x);
+    const M up = s.up;
+    const V q = s.q, last = s.last, np = s.np;
     // Rising: smoothstep(p, last, q); falling: smoothstep(p, q, last). Over one level the
-    // ramp's width is 1 and the division drops out exactly.
+    // ramp's width is 1 and the division drops out exactly. (The division, not a reciprocal
+    // refined by Newton steps: its shorter latency matters more here than its throughput.)
     const V low = S::pick(up, last, q), high = S::pick(up, q, last);
     const V width = S::sub(high, low);
     const M wide = S::both(moving, S::neq(width, set1(1.0)));
@@ -105,20 +151,24 @@ struct Lanes {
     const V ramp =
         S::add(low, S::mul(S::mul(S::mul(width, u), u), S::sub(set1(3.0), S::mul(set1(2.0), u))));
     const V o = S::pick(S::ge(np, high), high, S::pick(S::le(np, low), low, ramp));
-    const M reached = S::either(S::both(up, S::ge(pu, q)), S::both(down, S::le(pd, q)));
-    c.last[ch] = S::pick(S::both(moving, reached), q, last);
-    c.position[ch] = S::pick(moving, S::mul(np, c.inv), c.position[ch]);
     const V result = S::pick(moving, S::mul(o, c.inv), stepped);
-    return S::pick(c.on, result, x);
+    return S::pick(c.on, result, s.x);
   }
 
   struct Filter {
-    V f1, q1, f2, q2, pole, gain_in, low_mix, mid_mix, high_mix, dry, mix_gain;
+    V f1, q1, f2, q2, pole, gain_in, low_mix, mid_mix, high_mix, dry, wet_gain;
     M on;
     V band1[2], low1[2], band2[2], low2[2], in_level[2], out_level[2];
   };
 
-  __attribute__((always_inline)) static V filter_step(Filter& f, int ch, V x) {
+  // DualSVF::generate in two parts: the filters and the followers, which carry state from
+  // sample to sample, then the level matching and the mix, which do not (so the processor can
+  // overlap them over many samples).
+  struct FilterOut {
+    V low, band, high, pin, pout;
+  };
+
+  __attribute__((always_inline)) static FilterOut filter_state_step(Filter& f, int ch, V x) {
     const V h1 = S::sub(S::sub(S::mul(f.q1, x), f.low1[ch]), S::mul(f.q1, f.band1[ch]));
     const V b1 = S::add(S::mul(f.f1, h1), f.band1[ch]);
     const V l1 = S::add(S::mul(f.f1, b1), f.low1[ch]);
@@ -129,17 +179,30 @@ struct Lanes {
     f.low1[ch] = l1;
     f.band2[ch] = b2;
     f.low2[ch] = l2;
-    const V pin = S::add(S::mul(f.pole, f.in_level[ch]), S::mul(f.gain_in, S::mul(x, x)));
-    const V sum = S::add(S::add(S::add(S::add(S::add(l1, b1), h1), l2), b2), h2);
-    const V pout = S::add(S::mul(f.pole, f.out_level[ch]), S::mul(f.gain_in, S::mul(sum, sum)));
-    f.in_level[ch] = pin;
-    f.out_level[ch] = pout;
-    const V r = S::pick(S::neq(pout, S::zero()), S::div(pin, pout), pin);
-    const V g = S::mul(f.mix_gain, S::sqrt(r));
-    const V low = S::add(l1, l2), band = S::add(b1, b2), high = S::add(h1, h2);
-    const V result = S::add(S::add(S::add(S::mul(f.dry, x), S::mul(S::mul(f.low_mix, low), g)),
-                                   S::mul(S::mul(f.mid_mix, band), g)),
-                            S::mul(S::mul(f.high_mix, high), g));
+    FilterOut o;
+    o.low = S::add(l1, l2);
+    o.band = S::add(b1, b2);
+    o.high = S::add(h1, h2);
+    o.pin = S::add(S::mul(f.pole, f.in_level[ch]), S::mul(f.gain_in, S::mul(x, x)));
+    const V sum = S::add(S::add(o.low, o.band), o.high);
+    o.pout = S::add(S::mul(f.pole, f.out_level[ch]), S::mul(f.gain_in, S::mul(sum, sum)));
+    f.in_level[ch] = o.pin;
+    f.out_level[ch] = o.pout;
+    return o;
+  }
+
+  __attribute__((always_inline)) static V filter_mix(const Filter& f, const FilterOut& o, V x) {
+    // DualSVF::root_of_ratio.
+    const V product = S::mul(o.pin, o.pout);
+    const M fits = inverse_sqrt_applies(product);
+    V root = S::mul(o.pin, inverse_sqrt(product));
+    if (S::any(S::unless(fits, f.on)))
+      root = S::pick(fits, root,
+                     S::sqrt(S::pick(S::neq(o.pout, S::zero()), S::div(o.pin, o.pout), o.pin)));
+    const V g = S::mul(f.wet_gain, root);
+    const V wet = S::add(S::add(S::mul(f.low_mix, o.low), S::mul(f.mid_mix, o.band)),
+                         S::mul(f.high_mix, o.high));
+    const V result = S::add(S::mul(f.dry, x), S::mul(wet, g));
     return S::pick(f.on, result, x);
   }
 
@@ -250,10 +313,7 @@ void Lanes<S>::render(Grain* const* g, const double* gate, bool far_sends, float
     filter.mid_mix = gather(g, [](const Grain& x) { return x.filter_left.mid_mix; });
     filter.high_mix = gather(g, [](const Grain& x) { return x.filter_left.high_mix; });
     filter.dry = gather(g, [](const Grain& x) { return x.filter_left.dry; });
-    filter.mix_gain = gather(g, [](const Grain& x) {
-      const DualSVF& f = x.filter_left;
-      return 2.0 - (f.low_mix + f.mid_mix + f.high_mix) / 3.0;
-    });
+    filter.wet_gain = gather(g, [](const Grain& x) { return x.filter_left.wet_gain; });
     filter.on = S::lt(filter.dry, set1(DualSVF::BYPASS_DRY));
     // Mono grains filter R (equal to L) through the right filter, whose state equals the
     // left one's from the grain's start on: the result is the filtered L, as in the reference.
@@ -320,6 +380,11 @@ void Lanes<S>::render(Grain* const* g, const double* gate, bool far_sends, float
   const V pi = set1(std::numbers::pi);
   const V zero = S::zero();
 
+  // The step runs in passes over its samples: read, distortion, filter, then the rest. Each
+  // sample's work is one long chain of dependent operations; a pass is short enough that the
+  // processor overlaps the chains of neighbouring samples, tied only by the stages' states.
+  // Every sample still sees the operations of the reference in its order.
+  V lv[STEP_FRAMES], rv[STEP_FRAMES];
   for (int i = 0; i < STEP_FRAMES; ++i) {
     // Read: frame = pos truncated, t its fraction (pos is never negative here).
     const V whole = S::trunc(pos);
@@ -358,33 +423,69 @@ void Lanes<S>::render(Grain* const* g, const double* gate, bool far_sends, float
       }
       pos = S::load(p);
     }
+    lv[i] = l;
+    rv[i] = r;
+  }
 
-    // Effects.
-    if constexpr (Distorts) {
+  // Effects.
+  if constexpr (Distorts) {
+    CrushGlide glide[STEP_FRAMES][2];
+    for (int i = 0; i < STEP_FRAMES; ++i) {
+      V l = lv[i], r = rv[i];
       if (clips) {
         const V in_left = l;
         l = S::pick(clip_on, clip_shape(clip_k, l), l);
         r = S::pick(clip_on, S::pick(S::eq(r, in_left), l, clip_shape(clip_k, r)), r);
       }
+      lv[i] = l;
+      rv[i] = r;
       if (crushes) {
-        l = crush_step(crush, 0, l);
-        r = crush_step(crush, 1, r);
+        glide[i][0].x = l;
+        glide[i][1].x = r;
+        glide[i][0].q = crush_quantise(crush, l);
+        glide[i][1].q = crush_quantise(crush, r);
       }
-      if (tones) {
+    }
+    if (crushes) {
+      for (int i = 0; i < STEP_FRAMES; ++i) {
+        crush_state_step(crush, 0, glide[i][0]);
+        crush_state_step(crush, 1, glide[i][1]);
+      }
+      for (int i = 0; i < STEP_FRAMES; ++i) {
+        lv[i] = crush_output(crush, glide[i][0]);
+        rv[i] = crush_output(crush, glide[i][1]);
+      }
+    }
+    if (tones) {
+      for (int i = 0; i < STEP_FRAMES; ++i) {
+        const V l = lv[i], r = rv[i];
         const V in_right = r;
         const V nl = S::add(S::mul(tone, l), S::mul(tone_rest, tone_state[0]));
         const V nr = S::pick(S::eq(nl, in_right), nl,
                              S::add(S::mul(tone, r), S::mul(tone_rest, tone_state[1])));
-        l = S::pick(tone_on, nl, l);
-        r = S::pick(tone_on, nr, r);
+        lv[i] = S::pick(tone_on, nl, l);
+        rv[i] = S::pick(tone_on, nr, r);
         tone_state[0] = S::pick(tone_on, nl, tone_state[0]);
         tone_state[1] = S::pick(tone_on, nr, tone_state[1]);
       }
     }
-    if constexpr (Filters) {
-      l = filter_step(filter, 0, l);
-      r = filter_step(filter, 1, r);
+  }
+  if constexpr (Filters) {
+    FilterOut parts[STEP_FRAMES][2];
+    for (int i = 0; i < STEP_FRAMES; ++i) {
+      parts[i][0] = filter_state_step(filter, 0, lv[i]);
+      parts[i][1] = filter_state_step(filter, 1, rv[i]);
     }
+    for (int i = 0; i < STEP_FRAMES; ++i) {
+      lv[i] = filter_mix(filter, parts[i][0], lv[i]);
+      rv[i] = filter_mix(filter, parts[i][1], rv[i]);
+    }
+  }
+
+  V glv[STEP_FRAMES], grv[STEP_FRAMES];
+  M livev[STEP_FRAMES];
+  for (int i = 0; i < STEP_FRAMES; ++i) {
+    const V l = lv[i], r = rv[i];
 
     // A lane that turns non-finite stops adding from that sample on.
     const M live_before = all_live ? S::all_lanes() : S::lt(count, length);
@@ -424,34 +525,48 @@ void Lanes<S>::render(Grain* const* g, const double* gate, bool far_sends, float
     if constexpr (Gate) e = S::mul(e, set1(gate[i]));
     const V gl = S::mul(gain_left, e);
     const V gr = S::mul(gain_right, e);
-    if (lane_sends) {
-      // Delay::generate, up to its write: the frame after this one, read by every lane alike.
-      uint32_t at = 2 * static_cast<uint32_t>(i) + line->pos;
-      if (at >= line->size) at -= line->size;
-      const V read_left = set1(line->data[at + 2]), read_right = set1(line->data[at + 3]);
-      const V wl = S::mul(S::mul(fb, S::add(l, read_left)), gl);
-      const V wr = S::mul(S::mul(fb, S::add(r, read_right)), gr);
-      const V x = S::mul(set1(1.2), S::add(wl, wr));
-      const V p = S::add(S::mul(lpole, llevel), S::mul(lgain, S::mul(x, x)));
-      const M sending = S::both(live, send_on);
-      llevel = S::pick(sending, p, llevel);
-      const M loud = S::both(sending, S::gt(p, set1(1.0)));
-      const V lim =
-          S::any(loud) ? S::pick(loud, S::div(set1(1.0), S::sqrt(p)), set1(1.0)) : set1(1.0);
-      S::store(S::mul(S::mul(send, lim), wl), sends[i][0]);
-      S::store(S::mul(S::mul(send, lim), wr), sends[i][1]);
-      send_bits[i] = S::bits(sending);
-    } else if (any_send) {
-      S::store(l, sends[i][0]);
-      S::store(gl, sends[i][1]);
-      S::store(r, sends[i][2]);
-      S::store(gr, sends[i][3]);
-    }
+    glv[i] = gl;
+    grv[i] = gr;
+    livev[i] = live;
 
     // Output, summed after the loop: lanes that do not sound add -0, which changes no sum.
     S::store_float(clipping(S::mul(gl, l)), live, !all_live || S::any(bad), out_left[i]);
     S::store_float(clipping(S::mul(gr, r)), live, !all_live || S::any(bad), out_right[i]);
     if (envelope == GENERAL || !all_live) count = S::add(count, set1(1.0));
+  }
+
+  // The sends, a pass of their own (their limiter is one more long chain per sample).
+  if (any_send) {
+    for (int i = 0; i < STEP_FRAMES; ++i) {
+      const V l = lv[i], r = rv[i], gl = glv[i], gr = grv[i];
+      const M live = livev[i];
+      if (lane_sends) {
+        // Delay::generate, up to its write: the frame after this one, read by every lane alike.
+        uint32_t at = 2 * static_cast<uint32_t>(i) + line->pos;
+        if (at >= line->size) at -= line->size;
+        const V read_left = set1(line->data[at + 2]), read_right = set1(line->data[at + 3]);
+        const V wl = S::mul(S::mul(fb, S::add(l, read_left)), gl);
+        const V wr = S::mul(S::mul(fb, S::add(r, read_right)), gr);
+        const V x = S::mul(set1(1.2), S::add(wl, wr));
+        const V p = S::add(S::mul(lpole, llevel), S::mul(lgain, S::mul(x, x)));
+        const M sending = S::both(live, send_on);
+        llevel = S::pick(sending, p, llevel);
+        const M loud = S::both(sending, S::gt(p, set1(1.0)));
+        // Delay::limit where the level is above 1.
+        const V lim = S::any(loud) ? S::pick(loud,
+                                             S::pick(S::le(p, set1(DBL_MAX)), inverse_sqrt(p), zero),
+                                             set1(1.0))
+                                   : set1(1.0);
+        S::store(S::mul(S::mul(send, lim), wl), sends[i][0]);
+        S::store(S::mul(S::mul(send, lim), wr), sends[i][1]);
+        send_bits[i] = S::bits(sending);
+      } else {
+        S::store(l, sends[i][0]);
+        S::store(gl, sends[i][1]);
+        S::store(r, sends[i][2]);
+        S::store(gr, sends[i][3]);
+      }
+    }
   }
 
   // Sum the lanes into the outputs grain after grain, as the reference does per sample: four
@@ -486,6 +601,8 @@ void Lanes<S>::render(Grain* const* g, const double* gate, bool far_sends, float
   S::store(rc, a_rc);
   S::store(rs, a_rs);
   const int bad_lanes = S::bits(bad);
+  int sent_throughout = (1 << N) - 1;  // lanes that send at every sample of the step
+  for (int i = 0; i < STEP_FRAMES; ++i) sent_throughout &= send_bits[i];
   alignas(64) double a_level[N];
   if (lane_sends) S::store(llevel, a_level);
   for (int j = 0; j < N; ++j) {
@@ -512,6 +629,19 @@ void Lanes<S>::render(Grain* const* g, const double* gate, bool far_sends, float
       // The reference's 2 * floor(i + offset) + pos, modulo size: floor(i + offset) is
       // i + floor(offset) for a whole i and a non-negative offset below 2^52.
       const uint64_t first = (2 * static_cast<uint64_t>(x.delay.offset) + at) % size;
+      if ((sent_throughout & (1 << j)) && first >= 4 && first + 2 * STEP_FRAMES <= size) {
+        // Every sample sends, into 16 consecutive values clear of the ring's end and its
+        // mirror: the same additions, four values at a time (L0 R0 L1 R1, then L2 R2 L3 R3...).
+        const __m128i order = _mm_setr_epi32(0, N, 4 * N, 5 * N);
+        const __m256d every = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+        for (int k = 0; k < STEP_FRAMES / 2; ++k) {
+          const __m256d add = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), &sends[2 * k][0][j],
+                                                       order, every, 8);
+          double* to = data + first + 4 * k;
+          _mm256_storeu_pd(to, _mm256_add_pd(_mm256_loadu_pd(to), add));
+        }
+        continue;
+      }
       for (int i = 0; i < STEP_FRAMES; ++i) {
         if (!(send_bits[i] & (1 << j))) continue;
         uint64_t w = first + 2 * static_cast<uint64_t>(i);

@@ -38,6 +38,11 @@ struct Avx2 {
   static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
   static V div(V a, V b) { return _mm256_div_pd(a, b); }
   static V sqrt(V a) { return _mm256_sqrt_pd(a); }
+  static V inverse_sqrt_guess(V x) {
+    const __m256i bits = _mm256_srli_epi64(_mm256_castpd_si256(x), 1);
+    return _mm256_castsi256_pd(
+        _mm256_sub_epi64(_mm256_set1_epi64x(static_cast<int64_t>(INVERSE_SQRT_MAGIC)), bits));
+  }
   static V trunc(V a) { return _mm256_round_pd(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
   static V absolute(V a) { return _mm256_andnot_pd(set1(-0.0), a); }
   static V negate(V a) { return _mm256_xor_pd(set1(-0.0), a); }

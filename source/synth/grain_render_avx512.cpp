@@ -112,6 +112,10 @@ struct Avx512 {
   static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
   static V div(V a, V b) { return _mm512_div_pd(a, b); }
   static V sqrt(V a) { return _mm512_sqrt_pd(a); }
+  static V inverse_sqrt_guess(V x) {
+    const __m512i bits = _mm512_srli_epi64(ints(x), 1);
+    return bits_of(_mm512_sub_epi64(_mm512_set1_epi64(static_cast<int64_t>(INVERSE_SQRT_MAGIC)), bits));
+  }
   static V trunc(V a) { return _mm512_roundscale_pd(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
   static V bits_of(__m512i a) { return _mm512_castsi512_pd(a); }
   static __m512i ints(V a) { return _mm512_castpd_si512(a); }
