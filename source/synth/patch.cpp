@@ -41,8 +41,7 @@ void SynthParams::load(const Patch& p, double t, int group) {
       first = (group & PI::PG_Synth) ? 0 : 2;
     } else {
       // The engine loads the sound and applies this slot again once it is installed.
-      const bool in_slots = !patches.empty() && &p >= patches.data() && &p < patches.data() + patches.size();
-      if (load_soundfile) load_soundfile(p.soundfile, in_slots ? int(&p - patches.data()) : -1, t, mask);
+      if (load_soundfile) load_soundfile(p.soundfile, patches.index_of(p), t, mask);
       return;
     }
   }
@@ -69,17 +68,22 @@ void SynthParams::load(const Patch& p, double t, int group) {
 }
 
 void SynthParams::storeCurrentPatch(size_t i, PatchParam::Mode mode, int group) {
-  if (i < patches.size()) store(patches[i], mode, group);
+  // A new snapshot from the slot's old one (a store without a sound keeps its sound file).
+  patches.edit(i, [&](Patch& p) { store(p, mode, group); });
 }
 
 void SynthParams::applyPatch(size_t i, double t, int group) {
   group = apply_group(group);
+  const auto reading = patches.read();  // the snapshot stays while it is applied
   if (!isValidPatch(i)) return;
   if (t < 0) t = changerate();
   load(patches[i], t, group);
 }
 
-bool SynthParams::isValidPatch(size_t i) const { return i < patches.size() && !patches[i].empty(); }
+bool SynthParams::isValidPatch(size_t i) const {
+  const auto reading = patches.read();
+  return i < patches.size() && !patches[i].empty();
+}
 
 void SynthParams::resize_patches(size_t n) { patches.resize(n); }
 

@@ -18,10 +18,12 @@
 // a controller moving between records) may be seen half-changed for one control step; the glide
 // rules are written so that any such mix still ends at the target written last, and a pushed
 // controller always fades out (tests/stress/params_stress_test.cpp runs all three at once under
-// ThreadSanitizer). Not lock-free: the listener map and the patch slots are changed by the
-// editor thread only (listeners while the editor opens and closes; slots by store operations,
-// resize_patches and the plug-in state) and must not be changed while another thread applies a
-// patch or notifies.
+// ThreadSanitizer).
+// Patch slots are immutable snapshots (PatchSlots, patch_slots.h): the UI thread replaces a
+// slot as a whole (store operations, the plug-in state, patch files) while the audio thread
+// applies a patch, and neither waits; resize_patches runs before the audio thread does.
+// Not lock-free: the listener map is changed by the editor thread only (while the editor opens
+// and closes) and must not be changed while another thread notifies.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +38,7 @@
 #include "synth/base_param.h"
 #include "synth/param_info.h"
 #include "synth/patch.h"
+#include "synth/patch_slots.h"
 #include "synth/relaxed.h"
 
 namespace audio {
@@ -162,7 +165,8 @@ class SynthParams {
                             ParamInfo::PG_Controls;
   Relaxed<double> density = 0;
   Param params[NUM_VALUE_PARAMS];
-  std::vector<Patch> patches;
+  // Snapshots: replaced as a whole by the UI thread, read by any thread (patch_slots.h).
+  PatchSlots patches;
   Synth& synth;
   std::map<int, ISynthParamListener*> listeners;
   ITextReceiver* text_receiver = nullptr;

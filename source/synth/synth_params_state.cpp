@@ -61,7 +61,7 @@ void SynthParams::loads(const std::string& text) {
         Patch fresh;
         serialization::reset_patch(fresh);
         // A refused patch keeps the old contents of its slot.
-        if (serialization::read_patch(fresh, value)) patches[static_cast<size_t>(slot)] = std::move(fresh);
+        if (serialization::read_patch(fresh, value)) patches.replace(static_cast<size_t>(slot), std::move(fresh));
         continue;
       }
       const PI& info = PI::getParamInfo(key);

@@ -43,14 +43,14 @@ std::string sample_state(const std::wstring& soundfile) {
   params.store(patch, PatchParam::Mode_Target, ParamInfo::PG_All);
   patch.soundfile = soundfile;
   patch.params[1].value = 44100;  // "sound.end": a selection the text keeps as it is
-  params.patches[1] = patch;
+  params.patches.replace(1, patch);
   params.changeValue(4, 55.5, 0);
   params.changeValue(83, 3, 0);  // an LFO on "grain.rate"
   params.changeValue(84, -0.5, 0);
   Patch other;
   params.store(other, PatchParam::Mode_Target, ParamInfo::PG_All);
-  params.patches[7] = other;
-  params.patches[12] = other;
+  params.patches.replace(7, other);
+  params.patches.replace(12, other);
   params.set_option(61, 1);
   params.set_option(56, 0.25);
   return params.dumps();

@@ -60,14 +60,15 @@ TEST(EngineStress, RenderAutomateApplyAndLoadAtOnce) {
   SynthParams& params = synth.params;
   params.resize_patches(16);
   for (int slot = 2; slot < 6; ++slot) {
-    Patch& p = params.patches[slot];
-    p.soundfile = fs::path(files[slot - 2]).wstring();
-    p.params[Patch::TIMESTAMP].value = 1;
-    p.params[4].value = 100 + 50 * slot;  // grain.rate
-    p.params[5].value = 30 + 10 * slot;   // grain.length
-    p.params[18].value = 0.2;             // filter.low
-    p.params[24].value = 0.3;             // delay.feedback
-    p.params[23].value = 40;              // delay.time
+    params.patches.edit(slot, [&](Patch& p) {
+      p.soundfile = fs::path(files[slot - 2]).wstring();
+      p.params[Patch::TIMESTAMP].value = 1;
+      p.params[4].value = 100 + 50 * slot;  // grain.rate
+      p.params[5].value = 30 + 10 * slot;   // grain.length
+      p.params[18].value = 0.2;             // filter.low
+      p.params[24].value = 0.3;             // delay.feedback
+      p.params[23].value = 40;              // delay.time
+    });
   }
   synth.load_soundfile(files[0], nullptr);
   synth.start();

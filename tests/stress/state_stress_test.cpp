@@ -35,7 +35,7 @@ std::string state_text(int variant, const std::wstring& sound) {
     Patch patch;
     params.store(patch, PatchParam::Mode_Target, ParamInfo::PG_All);
     if ((slot + variant) % 3 == 0) patch.soundfile = sound + std::to_wstring(slot % 2);
-    params.patches[static_cast<size_t>(slot)] = patch;
+    params.patches.replace(static_cast<size_t>(slot), patch);
   }
   params.set_option(56, 0.01 * variant);
   // As the store keeps it once read: a selection too short for its sound reads as "all of it".

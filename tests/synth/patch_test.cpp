@@ -83,9 +83,10 @@ TEST_F(PatchTest, StoreWritesValuesControllersTimestampAndOptions) {
   EXPECT_EQ(p.params[56].value, 0);  // options only with their group
   EXPECT_TRUE(params.isValidPatch(3));
   params.storeCurrentPatch(3, PatchParam::Mode_Target, PI::PG_All);
-  EXPECT_EQ(p.params[56].value, 1);
-  EXPECT_EQ(p.params[57].value, 1);
-  EXPECT_EQ(p.params[59].value, 0);  // never written by a store
+  const SynthParams::Patch& q = params.patches[3];  // a store replaces the slot's snapshot
+  EXPECT_EQ(q.params[56].value, 1);
+  EXPECT_EQ(q.params[57].value, 1);
+  EXPECT_EQ(q.params[59].value, 0);  // never written by a store
   // Out of range: nothing.
   params.storeCurrentPatch(130, PatchParam::Mode_Target, PI::PG_All);
   EXPECT_FALSE(params.isValidPatch(130));
@@ -93,13 +94,13 @@ TEST_F(PatchTest, StoreWritesValuesControllersTimestampAndOptions) {
 }
 
 TEST_F(PatchTest, StoreKeepsTheSoundNameWithoutASound) {
-  params.patches[2].soundfile = L"old.wav";
+  params.patches.edit(2, [](SynthParams::Patch& p) { p.soundfile = L"old.wav"; });
   params.storeCurrentPatch(2, PatchParam::Mode_Target, PI::PG_All);
   EXPECT_EQ(params.patches[2].soundfile, L"old.wav");
   set_sound(1000, L"new.wav");
   params.storeCurrentPatch(2, PatchParam::Mode_Target, PI::PG_All);
   EXPECT_EQ(params.patches[2].soundfile, L"new.wav");
-  params.patches[2].clear();
+  params.patches.replace(2, SynthParams::Patch{});
   EXPECT_TRUE(params.patches[2].soundfile.empty());
   EXPECT_FALSE(params.isValidPatch(2));
 }
@@ -170,7 +171,7 @@ TEST_F(PatchTest, PatchWithAnotherSoundWaitsForIt) {
   params.changeValue(1, 60000, 0);
   params.changeValue(4, 100, 0);
   params.storeCurrentPatch(7, PatchParam::Mode_Target, PI::PG_All);
-  params.patches[7].soundfile = L"b.wav";
+  params.patches.edit(7, [](SynthParams::Patch& p) { p.soundfile = L"b.wav"; });
   params.setDefaultPatch(0, PI::PG_Synth);
   params.applyPatch(7, 0.5, PI::PG_ApplyMask);
   ASSERT_EQ(requests.size(), 1u);
@@ -201,10 +202,12 @@ TEST_F(PatchTest, SelectionRules) {
   };
   for (const auto& c : cases) {
     set_sound(static_cast<uint64_t>(c.frames), L"s.wav");
-    params.patches[9].clear();
+    params.patches.replace(9, SynthParams::Patch{});
     params.storeCurrentPatch(9, PatchParam::Mode_Target, PI::PG_All);
-    params.patches[9].params[0].value = c.start;
-    params.patches[9].params[1].value = c.end;
+    params.patches.edit(9, [&c](SynthParams::Patch& p) {
+      p.params[0].value = c.start;
+      p.params[1].value = c.end;
+    });
     params.applyPatch(9, 0, PI::PG_All);
     EXPECT_EQ(current(0), c.want_start) << c.start << ".." << c.end;
     EXPECT_EQ(current(1), c.want_end) << c.start << ".." << c.end;

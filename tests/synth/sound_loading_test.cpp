@@ -129,12 +129,13 @@ TEST_F(SoundLoading, APatchNamingASoundIsAppliedAfterItsSoundIsInstalled) {
   synth.set_framerate(44100);
   synth.start();
   synth.params.resize_patches(8);
-  Patch& patch = synth.params.patches[5];
-  patch.soundfile = wav_.wstring();
-  patch.params[Patch::TIMESTAMP].value = 1700000000;
-  patch.params[5].value = 250;  // grain.length
-  patch.params[4].value = 35;   // grain.rate
-  patch.params[1].value = 20000;
+  synth.params.patches.edit(5, [this](Patch& patch) {
+    patch.soundfile = wav_.wstring();
+    patch.params[Patch::TIMESTAMP].value = 1700000000;
+    patch.params[5].value = 250;  // grain.length
+    patch.params[4].value = 35;   // grain.rate
+    patch.params[1].value = 20000;
+  });
   synth.params.applyPatch(5, 0.0, 128);  // as a program change does, on the audio thread
   EXPECT_EQ(synth.params.get(5).first, 100.0) << "nothing is applied before the sound is there";
   ASSERT_TRUE(synth.wait_for_loads(10000));

@@ -46,7 +46,7 @@ Patch stored_patch(double rate, const std::wstring& soundfile = L"") {
   return patch;
 }
 
-void put(SynthParams& params, size_t slot, const Patch& patch) { params.patches[slot] = patch; }
+void put(SynthParams& params, size_t slot, const Patch& patch) { params.patches.replace(slot, patch); }
 
 struct CountingListener : ISynthParamListener {
   CountingListener() { listen_groups = PI::PG_Patches; }
