@@ -553,10 +553,9 @@ void Lanes<S>::render(Grain* const* g, const double* gate, bool far_sends, float
         llevel = S::pick(sending, p, llevel);
         const M loud = S::both(sending, S::gt(p, set1(1.0)));
         // Delay::limit where the level is above 1.
-        const V lim = S::any(loud) ? S::pick(loud,
-                                             S::pick(S::le(p, set1(DBL_MAX)), inverse_sqrt(p), zero),
-                                             set1(1.0))
-                                   : set1(1.0);
+        V lim = set1(1.0);
+        if (S::any(loud))
+          lim = S::pick(loud, S::pick(S::le(p, set1(DBL_MAX)), inverse_sqrt(p), zero), lim);
         S::store(S::mul(S::mul(send, lim), wl), sends[i][0]);
         S::store(S::mul(S::mul(send, lim), wr), sends[i][1]);
         send_bits[i] = S::bits(sending);

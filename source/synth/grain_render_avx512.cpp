@@ -114,7 +114,8 @@ struct Avx512 {
   static V sqrt(V a) { return _mm512_sqrt_pd(a); }
   static V inverse_sqrt_guess(V x) {
     const __m512i bits = _mm512_srli_epi64(ints(x), 1);
-    return bits_of(_mm512_sub_epi64(_mm512_set1_epi64(static_cast<int64_t>(INVERSE_SQRT_MAGIC)), bits));
+    const __m512i magic = _mm512_set1_epi64(static_cast<int64_t>(INVERSE_SQRT_MAGIC));
+    return bits_of(_mm512_sub_epi64(magic, bits));
   }
   static V trunc(V a) { return _mm512_roundscale_pd(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
   static V bits_of(__m512i a) { return _mm512_castsi512_pd(a); }
