@@ -16,6 +16,7 @@
 
 #include "host/vst_host.h"
 #include "synth/synth.h"
+#include "support/test_wav.h"
 
 namespace {
 
@@ -27,28 +28,10 @@ const std::string& tone_path() {
   static const std::string path = [] {
     const auto file = std::filesystem::temp_directory_path() /
                       ("vimble-engine-tone-" + std::to_string(::getpid()) + ".wav");
-    const uint32_t frames = RATE;
-    std::ofstream out(file, std::ios::binary);
-    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    u32(36 + frames * 4);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(2);
-    u32(RATE);
-    u32(RATE * 4);
-    u16(4);
-    u16(16);
-    out.write("data", 4);
-    u32(frames * 4);
-    for (uint32_t i = 0; i < frames; ++i) {
-      const auto v = static_cast<int16_t>(
+    write_test_wav(file, RATE, 2, RATE, [](int, uint32_t i) {
+      return static_cast<int16_t>(
           std::lround(15000 * std::sin(2 * std::numbers::pi * 441.0 * i / RATE)));
-      u16(static_cast<uint16_t>(v));
-      u16(static_cast<uint16_t>(v));
-    }
+    });
     return file.string();
   }();
   return path;

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "host/vst_host.h"
+#include "support/test_wav.h"
 
 namespace {
 
@@ -38,31 +39,10 @@ const std::string& sine_path() {
   static const TemporaryFile file{[] {
     const auto file = std::filesystem::temp_directory_path() /
                       ("vimble-midi-sine-" + std::to_string(::getpid()) + ".wav");
-    const uint32_t frames = 2 * RATE;
-    std::vector<int16_t> samples;
-    for (uint32_t i = 0; i < frames; ++i) {
-      const auto v = static_cast<int16_t>(
+    write_test_wav(file, 2 * RATE, 2, RATE, [](int, uint32_t i) {
+      return static_cast<int16_t>(
           std::lround(16000 * std::sin(2 * std::numbers::pi * SINE_HZ * i / RATE)));
-      samples.push_back(v);
-      samples.push_back(v);
-    }
-    std::ofstream out(file, std::ios::binary);
-    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t data_bytes = frames * 4;
-    out.write("RIFF", 4);
-    u32(36 + data_bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);  // PCM
-    u16(2);
-    u32(RATE);
-    u32(RATE * 4);
-    u16(4);
-    u16(16);
-    out.write("data", 4);
-    u32(data_bytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), data_bytes);
+    });
     return file.string();
   }()};
   return file.path;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "host/vst_host.h"
+#include "support/test_wav.h"
 
 // Sanitizers bring allocators of their own; under them this program only skips.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -123,25 +124,10 @@ constexpr int BLOCK = 256;
 std::string tone_file() {
   const auto file = std::filesystem::temp_directory_path() /
                     ("vimble-realtime-" + std::to_string(::getpid()) + ".wav");
-  const uint32_t frames = RATE;
-  std::ofstream out(file, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + frames * 2);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(1);
-  u32(RATE);
-  u32(RATE * 2);
-  u16(2);
-  u16(16);
-  out.write("data", 4);
-  u32(frames * 2);
-  for (uint32_t i = 0; i < frames; ++i)
-    u16(static_cast<uint16_t>(static_cast<int16_t>(
-        std::lround(12000 * std::sin(2 * std::numbers::pi * 300.0 * i / RATE)))));
+  write_test_wav(file, RATE, 1, RATE, [](int, uint32_t i) {
+    return static_cast<int16_t>(
+        std::lround(12000 * std::sin(2 * std::numbers::pi * 300.0 * i / RATE)));
+  });
   return file.string();
 }
 

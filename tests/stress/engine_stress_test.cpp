@@ -18,6 +18,7 @@
 
 #include "audio/sound_analysis_pack.h"
 #include "synth/synth.h"
+#include "support/test_wav.h"
 
 namespace korvel::vimble {
 namespace {
@@ -25,25 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 
 void write_wav(const fs::path& path, int frames, double hz, int channels) {
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  const uint32_t bytes = uint32_t(frames * channels * 2);
-  out.write("RIFF", 4);
-  u32(36 + bytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(uint16_t(channels));
-  u32(44100);
-  u32(44100 * channels * 2);
-  u16(uint16_t(channels * 2));
-  u16(16);
-  out.write("data", 4);
-  u32(bytes);
-  for (int i = 0; i < frames; ++i)
-    for (int c = 0; c < channels; ++c)
-      u16(uint16_t(int16_t(10000 * std::sin(2 * M_PI * hz * (c + 1) * i / 44100))));
+  write_test_wav(path, uint32_t(frames), channels, 44100, [hz](int c, uint32_t i) {
+    return int16_t(10000 * std::sin(2 * M_PI * hz * (c + 1) * int(i) / 44100));
+  });
 }
 
 TEST(EngineStress, RenderAutomateApplyAndLoadAtOnce) {

@@ -13,6 +13,7 @@
 
 #include "audio/sound_analysis_pack.h"
 #include "engine_fixture.h"
+#include "support/test_wav.h"
 
 namespace korvel::vimble {
 namespace {
@@ -22,26 +23,9 @@ using Status = audio::SoundPack::Status;
 
 // A 16-bit stereo RIFF/WAVE file with a 440 Hz tone.
 void write_wav(const fs::path& path, int frames) {
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + frames * 4);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(44100);
-  u32(44100 * 4);
-  u16(4);
-  u16(16);
-  out.write("data", 4);
-  u32(frames * 4);
-  for (int i = 0; i < frames; ++i) {
-    const auto v = static_cast<int16_t>(12000 * std::sin(2 * M_PI * 440 * i / 44100.0));
-    u16(static_cast<uint16_t>(v));
-    u16(static_cast<uint16_t>(v));
-  }
+  write_test_wav(path, static_cast<uint32_t>(frames), 2, 44100, [](int, uint32_t i) {
+    return static_cast<int16_t>(12000 * std::sin(2 * M_PI * 440 * static_cast<int>(i) / 44100.0));
+  });
 }
 
 class SoundLoading : public ::testing::Test {
